@@ -303,10 +303,12 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Return_String(intptr_t job, const char *te
 /* ---------------------------------------------------------------------------------------------- */
 
 /* A new cache holding at most maxBytes of entry data (0: 16 MiB) and maxEntries entries (0: 4096);
- * when a new entry would exceed either, the oldest entries are evicted. reserved: 0. */
+ * when a new entry would exceed either, expired entries and then the oldest entries are evicted.
+ * reserved: 0. 0 on failure (a bound below 0). */
 DROVIK_API intptr_t DROVIK_CALL Drovik_Cache_New(int32_t maxBytes, int32_t maxEntries,
                                                  int32_t reserved);
-/* Changes the bounds (0 keeps a bound), evicting at once what exceeds them. 1, or 0 when unknown. */
+/* Changes the bounds (0 keeps a bound), evicting at once what exceeds them. 1, or 0 when unknown
+ * or a bound is below 0 (nothing changes then). */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_Config(intptr_t cache, int32_t maxBytes,
                                                    int32_t maxEntries);
 /* Removes the expired entries; returns how many. */
@@ -320,21 +322,24 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Cache_GetSize(intptr_t cache);
 /* Nonzero when an unexpired entry of that name exists; it becomes the current entry. 0 otherwise,
  * and then there is no current entry. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_isCached(intptr_t cache, const char *name);
-/* Stores a copy of size bytes under name, replacing an entry of the same name. lifetimeSeconds: 0
- * for none, else the entry counts as absent that many seconds after it was added. xtraData: a value
- * of the caller's kept with the entry. The new entry is not made current. 1, or 0 when it cannot be
- * stored (unknown cache, size below 0 or above the byte bound, no name). */
+/* Stores a copy of size bytes under name, replacing an entry of the same name (which then counts as
+ * the newest). lifetimeSeconds: 0 for none, else the entry counts as absent that many seconds after
+ * it was added. xtraData: a value of the caller's kept with the entry. The new entry is not made
+ * current. 1, or 0 when it cannot be stored (unknown cache, size below 0 or above the byte bound,
+ * data 0 with a size above 0, no name or "", lifetime below 0); a refused entry changes nothing. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_AddEntry(intptr_t cache, const char *name, const void *data,
                                                      int32_t size, int32_t lifetimeSeconds,
                                                      intptr_t xtraData);
-/* Removes the entry if present: 1 when it was, else 0. */
+/* Removes the entry if present: 1 when it was (and had not expired), else 0. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_DeleteEntry(intptr_t cache, const char *name);
-/* Starts a walk over the entries, oldest first; returns their number. NextEntry makes the next one
- * current: 1, or 0 at the end. */
+/* Removes the expired entries and starts a walk over those present now, oldest first; returns their
+ * number. NextEntry makes the next of them that is still present current: 1, or 0 at the end (no
+ * current entry then). Entries added or replaced during the walk are not visited. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_Examine(intptr_t cache);
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_NextEntry(intptr_t cache);
 /* The current entry's data (0 for none or for an empty entry), size, age in seconds, xtra value and
- * name. GetMem's address stays valid until the next call that adds, deletes or evicts entries. */
+ * name; all 0 when there is no current entry. GetMem's address stays valid until the next
+ * call that adds, removes (including expired entries) or evicts entries, or frees the cache. */
 DROVIK_API const void *DROVIK_CALL Drovik_Cache_GetMem(intptr_t cache);
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_GetMemSize(intptr_t cache);
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_GetAge(intptr_t cache);
