@@ -1,0 +1,136 @@
+#include "Network/Client/RoundTrip.h"
+
+#include "Network/Client/Callbacks.h"
+#include "Network/Client/ClientState.h"
+#include "Network/Include/Drovik_Inc.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+// Copies the memory values into library blocks before any list exists: the library offers no way
+// to release a list other than submitting it, so nothing may fail once one is created. False when
+// a block cannot be had; the blocks made so far are released then.
+bool PrepareMemoryBlocks(std::initializer_list<JobParameter> parameters,
+                         std::vector<void *> &blocks) {
+    for (const JobParameter &parameter : parameters) {
+        const auto *bytes = std::get_if<std::span<const uint8_t>>(&parameter);
+        if (bytes == nullptr)
+            continue;
+        void *block = nullptr;
+        if (bytes->size() <= INT32_MAX)
+            block = Cluster::Drovik_AllocateMemory(static_cast<int32_t>(bytes->size()));
+        if (block == nullptr && !bytes->empty()) {
+            for (void *made : blocks)
+                FreeLibraryBlock(made);
+            return false;
+        }
+        if (!bytes->empty())
+            std::memcpy(block, bytes->data(), bytes->size());
+        blocks.push_back(block);
+    }
+    return true;
+}
+
+// The job's parameter list, or 0 for a job without parameters. Memory blocks pass to the list.
+intptr_t BuildParameterList(std::initializer_list<JobParameter> parameters,
+                            const std::vector<void *> &blocks) {
+    if (parameters.size() == 0)
+        return 0;
+    const intptr_t list = Cluster::Drovik_Parameter_New();
+    size_t nextBlock = 0;
+    for (const JobParameter &parameter : parameters) {
+        if (const auto *text = std::get_if<std::string_view>(&parameter)) {
+            Cluster::Drovik_Parameter_AddString(list, std::string(*text).c_str());
+        } else if (const auto *value = std::get_if<int32_t>(&parameter)) {
+            Cluster::Drovik_Parameter_AddLong(list, *value);
+        } else {
+            const auto &bytes = std::get<std::span<const uint8_t>>(parameter);
+            Cluster::Drovik_Parameter_AddMem(list, blocks[nextBlock++],
+                                             static_cast<int32_t>(bytes.size()));
+        }
+    }
+    return list;
+}
+
+// Takes the awaited job's result from the reply fields. ReplySemaphore.Lock is held.
+void CollectReply(int32_t replyType, JobReply &reply) {
+    reply.Event = ClientState.ReplySemaphore.Outcome;
+    if (reply.Event == JobEvent_Finished) {
+        reply.Long = ClientState.ReplyLong;
+        reply.Double = ClientState.ReplyDouble;
+        reply.Text = ClientState.ReplyText;
+        reply.MessageCount = ClientState.MessageCount;
+        if (replyType == ReplyType_Memory) {
+            // The block passes to the request: the field keeps no address of it.
+            reply.Memory = std::move(ClientState.ReplyMemory);
+            ClientState.ReplyMemory.clear();
+            ClientState.ReplyMemorySize = 0;
+        }
+    } else if (IsServerErrorEvent(reply.Event)) {
+        // An error event of the server: the count of the previous job stands.
+        reply.MessageCount = ClientState.MessageCount;
+    }
+}
+}  // namespace
+
+JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobParameter> Parameters,
+                          int32_t ReplyType) {
+    std::lock_guard request(ClientState.RequestMutex);
+    const bool streamed = ReplyType == ReplyType_None;
+    std::unique_lock messages(ClientState.MessagesMutex, std::defer_lock);
+    if (streamed)
+        messages.lock();
+
+    JobReply reply;
+    if (!ClientState.Initialised) {
+        SetLastError(NotInitialisedText);
+        return reply;
+    }
+    std::vector<void *> blocks;
+    if (!PrepareMemoryBlocks(Parameters, blocks)) {
+        SetLastError(OutOfMemoryText);
+        return reply;
+    }
+    const intptr_t list = BuildParameterList(Parameters, blocks);
+    const std::string jobName(JobName);
+    const intptr_t slave = ClientState.Slave.load();
+
+    ReplySignal &signal = ClientState.ReplySemaphore;
+    {
+        std::lock_guard guard(signal.Lock);
+        signal.Submitting = true;
+        signal.AwaitedJob = 0;
+        signal.AwaitedSlave = slave;
+        signal.AwaitedType = ReplyType;
+        signal.Outcome = 0;
+        signal.Interruption = 0;
+        signal.Early.reserve(16);
+    }
+    // Callbacks of this job that come before DoJob returns wait in signal.Early: the library may
+    // run them at once, and only the job id that DoJob returns tells them from stale ones.
+    const intptr_t job = Cluster::Drovik_Master_DoJob(
+        ClientState.Master, jobName.c_str(), slave, list,
+        streamed ? &MessageStreamCallback : &JobReplyCallback, ReplyType, 0, 0, 0, 0, 0, 0, 1);
+
+    std::unique_lock guard(signal.Lock);
+    signal.Submitting = false;
+    signal.AwaitedJob = job;
+    ReplayEarlyJobEvents(job);
+    if (job == 0) {
+        // A connection event during the submission has set its own, more telling text.
+        const bool interrupted = signal.Interruption != 0;
+        guard.unlock();
+        if (!interrupted)
+            SetLastError(GetMasterLastErrorText(ClientState.Master));
+        return reply;
+    }
+    if (signal.Outcome == 0 && signal.Interruption != 0) {
+        // The connection ended while the job was being submitted: no outcome of it will follow.
+        signal.Outcome = signal.Interruption;
+    }
+    signal.Released.wait(guard, [&] { return signal.Outcome != 0; });
+    CollectReply(ReplyType, reply);
+    signal.AwaitedJob = 0;
+    return reply;
+}

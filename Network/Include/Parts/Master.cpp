@@ -1,0 +1,5 @@
+#include "Network/Include/Parts/Master.h"
+
+namespace Cluster {
+CLUSTER_MASTER_ENTRY_POINTS(CLUSTER_DEFINE_TYPED, CLUSTER_DEFINE_RESERVED)
+}  // namespace Cluster
