@@ -1,6 +1,7 @@
 // Parsing of DIB headers: the 12-byte core header and the 40-byte information header with its
 // later extensions (colour masks, alpha mask). Every value taken from the file is checked here, so
 // the pixel decoders can rely on the layout.
+#include <algorithm>
 #include <bit>
 
 #include "Network/Client/Picture/Dib.h"
@@ -156,10 +157,17 @@ bool ParseDibHeader(Bytes bytes, uint64_t headerOffset, bool icon, DibPixelPlace
         layout.PaletteOffset +
         layout.PaletteEntries * static_cast<uint64_t>(layout.PaletteEntrySize);
 
-    if (placement == DibPixelPlacement::AfterPalette || fileHeaderPixelOffset == 0)
+    if (placement == DibPixelPlacement::AfterPalette || fileHeaderPixelOffset == 0) {
         layout.PixelOffset = paletteEnd;
-    else
+    } else {
         layout.PixelOffset = fileHeaderPixelOffset;
+        // Writers often store fewer entries than the header implies (always so for core headers,
+        // which cannot state a count): the palette ends where the pixels begin.
+        if (layout.PixelOffset >= layout.PaletteOffset)
+            layout.PaletteEntries =
+                std::min(layout.PaletteEntries, (layout.PixelOffset - layout.PaletteOffset) /
+                                                    static_cast<uint64_t>(layout.PaletteEntrySize));
+    }
     if (layout.PixelOffset > bytes.size())
         return Fail(error, "BMP pixel data lies outside the file");
 
