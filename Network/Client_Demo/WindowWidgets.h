@@ -1,0 +1,57 @@
+// The few widget kinds the front-end needs beyond Qt's own: the main window that ends the event
+// loop when closed, the tool windows that only the program hides, the image control, and a filter
+// that turns a left double-click into a call.
+#pragma once
+
+#include <QLabel>
+#include <QObject>
+#include <QWidget>
+#include <functional>
+
+class QCloseEvent;
+class QEvent;
+class QMouseEvent;
+
+// Closing it (its close box) ends the event loop; the program then shuts down.
+class MainWindowWidget : public QWidget {
+public:
+    MainWindowWidget();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+};
+
+// A tool window: narrow title bar, no close box, no task-bar button. Close requests from the
+// window system are refused; the program hides it with hide().
+class ToolWindowWidget : public QWidget {
+public:
+    ToolWindowWidget();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+};
+
+// Shows one picture or nothing, with a sunken border; a left double-click calls OnLeftDoubleClick.
+class ImageControl : public QLabel {
+public:
+    explicit ImageControl(QWidget *parent);
+    std::function<void()> OnLeftDoubleClick;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+// Installed on a widget (for a list box: on its viewport); calls Action on a left double-click
+// for which Accept (when set) returns true. The event still reaches the widget.
+class LeftDoubleClickFilter : public QObject {
+public:
+    LeftDoubleClickFilter(QObject *parent, std::function<bool(QMouseEvent *)> accept,
+                          std::function<void()> action);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    std::function<bool(QMouseEvent *)> Accept;
+    std::function<void()> Action;
+};

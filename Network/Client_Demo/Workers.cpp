@@ -1,0 +1,95 @@
+#include "Network/Client_Demo/Workers.h"
+
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+
+#include "Network/Client/Client.h"
+#include "Network/Client_Demo/Controls.h"
+#include "Network/Client_Demo/CurrentLocation.h"
+#include "Network/Client_Demo/FrontEndState.h"
+#include "Network/Client_Demo/TextCodec.h"
+
+std::vector<std::string> SplitOnlineList(const std::string &text) {
+    std::string normalized;
+    normalized.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        normalized.push_back(text[i]);
+        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
+            ++i;  // LF CR becomes LF
+        }
+    }
+    std::vector<std::string> names;
+    size_t fieldStart = 0;
+    for (size_t lf = normalized.find('\n'); lf != std::string::npos;
+         lf = normalized.find('\n', fieldStart)) {
+        names.push_back(normalized.substr(fieldStart, lf - fieldStart));
+        fieldStart = lf + 1;
+    }
+    return names;  // what follows the last LF is not a complete entry
+}
+
+void PostChatLines(QStringList lines) {
+    QPlainTextEdit *view = Controls.Main.ChatView;
+    if (view == nullptr || lines.isEmpty()) {
+        return;
+    }
+    // The view is the context: a call still queued when the windows are destroyed is dropped.
+    QMetaObject::invokeMethod(
+        view,
+        [view, lines = std::move(lines)] {
+            for (const QString &line : lines) {
+                view->appendPlainText(line);  // plain text: never read as markup
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void PostOnlineNames(QStringList names) {
+    QListWidget *list = Controls.Main.OnlineList;
+    if (list == nullptr) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        list,
+        [list, names = std::move(names)] {
+            list->setUpdatesEnabled(false);
+            list->clear();
+            list->addItems(names);
+            list->setUpdatesEnabled(true);
+        },
+        Qt::QueuedConnection);
+}
+
+void FetchMessages(int32_t) {
+    RecordLocation();
+    if (FrontEndState.LoggedIn == 0) {
+        return;
+    }
+    if (User_ReceiveMessages() == 0) {
+        return;
+    }
+    QStringList lines;
+    while (TakeNextMessage() != 0) {
+        lines.append(FromWire(GetMessageSender()) + QStringLiteral(": ") +
+                     FromWire(GetMessageText()));
+    }
+    PostChatLines(std::move(lines));
+}
+
+void RefreshOnlineList(int32_t) {
+    RecordLocation();
+    if (FrontEndState.LoggedIn == 0) {
+        return;
+    }
+    const std::string text = User_GetOnlineUserList();
+    if (text.empty()) {
+        FrontEndState.LoggedIn = 0;  // the login has ended (kick, shutdown, lost connection)
+        return;
+    }
+    QStringList names;
+    for (const std::string &name : SplitOnlineList(text)) {
+        names.append(FromWire(name));
+    }
+    PostOnlineNames(std::move(names));
+}
