@@ -1,0 +1,192 @@
+// The slave side: a SlaveServer listens and keeps its masters; each MasterSession is one master's
+// connection, read by the server's network thread; jobs run on the server's worker pool.
+#ifndef DROVIK_SRC_SLAVE_H
+#define DROVIK_SRC_SLAVE_H
+
+#include <asio.hpp>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "channel.h"
+#include "codec.h"
+#include "drovik.h"
+#include "errors.h"
+#include "shared_list.h"
+#include "worker_pool.h"
+
+namespace drovik {
+
+class SlaveServer;
+
+struct JobDefinition {
+    std::string name;
+    Drovik_JobHandler handler = nullptr;
+    std::string signature;
+    intptr_t userData = 0;
+};
+
+class MasterSession : public std::enable_shared_from_this<MasterSession> {
+public:
+    MasterSession(SlaveServer &server, asio::ip::tcp::socket socket);
+
+    // Network thread: starts reading and the handshake deadline.
+    void start();
+    // Network thread: the server shuts down; tells the master and closes.
+    void shutdownByServer();
+    // Any thread: tells the master it is kicked and closes. False when not connected.
+    bool kick();
+    // Worker: one of this master's jobs has ended.
+    void jobFinished();
+    // Any thread: sends a frame; a master that does not read is dropped.
+    bool send(wire::Frame frame);
+
+    SlaveServer &server() const { return server_; }
+    intptr_t handle() const { return handle_.load(); }
+    const std::string &address() const { return address_; }
+    uint16_t port() const { return port_; }
+
+    // Handshake done and not ended.
+    bool connected() const;
+    intptr_t xtra() const;
+    void setXtra(intptr_t value);
+    void setJobLimit(int32_t limit);
+    int32_t activeJobs() const;
+
+private:
+    void readMore();
+    void onRead(const asio::error_code &ec, size_t n);
+    void dispatch(const wire::FrameView &frame);
+    void onHello(std::span<const uint8_t> body);
+    void onJob(std::span<const uint8_t> body);
+    void answer(uint64_t jobId, int32_t event);
+    void armSilenceCheck();
+    // Network thread: sends a last frame, then waits a little for the master to close.
+    void goodbye(wire::FrameType type, const std::string &reason);
+    // Network thread: closes the connection at once.
+    void end(const std::string &reason);
+    // Runs the end-of-master steps once the connection has ended and its last job has returned.
+    void finaliseIfDone();
+
+    SlaveServer &server_;
+    std::shared_ptr<Channel> channel_;
+    asio::steady_timer timer_;
+    wire::FrameAssembler assembler_;
+    std::string address_;
+    uint16_t port_ = 0;
+    std::atomic<intptr_t> handle_{0};
+
+    // Network thread only.
+    std::chrono::steady_clock::time_point lastReceived_;
+    std::chrono::milliseconds silenceLimit_{10000};
+    bool handshaken_ = false;
+    bool closing_ = false;  // a goodbye was sent or the connection was closed
+    bool ended_ = false;    // the socket is closed
+
+    mutable std::mutex lock_;  // guards the fields below
+    bool connected_ = false;
+    bool closed_ = false;  // the socket is closed: the connection is over
+    bool finalised_ = false;
+    intptr_t xtra_ = 0;
+    int32_t jobLimit_ = 16;
+    int32_t activeJobs_ = 0;
+};
+
+// One job from its arrival on a worker until its outcome is sent.
+struct SlaveJob {
+    intptr_t handle = 0;
+    std::shared_ptr<MasterSession> session;
+    std::shared_ptr<const JobDefinition> definition;
+    uint64_t wireId = 0;
+    std::shared_ptr<SharedList> params;
+
+    std::mutex lock;  // guards the fields below
+    bool running = true;
+    bool hasValue = false;
+    int32_t valueType = 0;
+    std::vector<uint8_t> value;
+};
+
+// Worker: runs the access check and the handler, then sends the outcome.
+void runJob(const std::shared_ptr<SlaveJob> &job);
+// Return_*: sets the value of a running job. False when the job is not running or the value cannot
+// travel.
+bool setJobValue(intptr_t job, int32_t type, std::span<const uint8_t> bytes);
+// Job_SendMessage: streams bytes to the job's master. False when the job is not running any more
+// or its connection has ended.
+bool streamFromJob(intptr_t job, std::span<const uint8_t> bytes);
+
+class SlaveServer {
+public:
+    // Binds and starts listening; null with a text in error.
+    static std::shared_ptr<SlaveServer> create(intptr_t handle, std::string_view bindAddress,
+                                               int32_t port, Drovik_LogCallback log, size_t workers,
+                                               std::string &error);
+    ~SlaveServer();
+
+    intptr_t handle() const { return handle_; }
+    int32_t port() const { return port_; }
+    asio::io_context &io() { return io_; }
+    WorkerPool &pool() { return pool_; }
+    void logLine(intptr_t peer, int32_t level, const std::string &text) const {
+        emitLog(log_, handle_, peer, level, text);
+    }
+
+    bool addJob(JobDefinition definition);
+    std::shared_ptr<const JobDefinition> findJob(const std::string &name) const;
+    int32_t countJobs() const;
+
+    std::atomic<Drovik_AccessCheck> accessCheck{nullptr};
+    std::atomic<Drovik_XtraDataDeinit> deinitCallback{nullptr};
+    std::atomic<int32_t> defaultJobLimit{16};
+
+    // Sessions: registered when the handshake succeeds (the master's handle, or 0 when the server
+    // shuts down), forgotten once finalised.
+    intptr_t registerMaster(const std::shared_ptr<MasterSession> &session);
+    std::shared_ptr<MasterSession> findMaster(intptr_t master) const;
+    int32_t countConnected() const;
+    intptr_t nextConnected(intptr_t previous) const;
+    // A session is gone for good: its handle (if any) is dropped and it no longer counts as live.
+    void sessionGone(const std::shared_ptr<MasterSession> &session);
+    bool shuttingDown() const;
+
+    void setLastError(std::string text);
+    std::string lastError() const;
+
+    // DeInit: tells every master, waits for running jobs and the end-of-master callbacks, stops
+    // the threads. Once only; false when already under way.
+    bool shutdown();
+
+private:
+    SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers);
+    void acceptNext();
+
+    const Drovik_LogCallback log_;
+    const intptr_t handle_;
+    int32_t port_ = 0;
+    asio::io_context io_;
+    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    asio::ip::tcp::acceptor acceptor_;
+    WorkerPool pool_;
+    std::thread network_;
+
+    mutable std::mutex lock_;  // guards the fields below
+    std::condition_variable sessionsChanged_;
+    std::unordered_map<std::string, std::shared_ptr<const JobDefinition>> jobs_;
+    std::set<std::shared_ptr<MasterSession>> sessions_;           // every live session
+    std::map<intptr_t, std::shared_ptr<MasterSession>> masters_;  // by handle, until finalised
+    std::string lastError_;
+    bool shuttingDown_ = false;
+};
+
+}  // namespace drovik
+
+#endif  // DROVIK_SRC_SLAVE_H

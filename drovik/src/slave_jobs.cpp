@@ -1,0 +1,100 @@
+// A job on a worker: access check, handler, its value from the Return_ family, the messages it
+// streams, and the one outcome sent to the master.
+#include "handle_table.h"
+#include "slave.h"
+
+namespace drovik {
+namespace {
+
+HandleTable<SlaveJob> &runningJobs() {
+    return tableOf<SlaveJob>();
+}
+
+bool isErrorEvent(int32_t event) {
+    return event == DROVIK_EVENT_LIMIT || event == DROVIK_EVENT_DENIED ||
+           event == DROVIK_EVENT_INVALID || event == DROVIK_EVENT_FAILED;
+}
+
+int32_t runHandler(const SlaveJob &job, SlaveServer &server, MasterSession &session) {
+    const JobDefinition &def = *job.definition;
+    if (Drovik_AccessCheck check = server.accessCheck.load()) {
+        bool allowed = false;
+        try {
+            allowed =
+                check(server.handle(), session.handle(), def.name.c_str(), session.xtra()) != 0;
+        } catch (...) {
+            server.logLine(session.handle(), kLogError, "the access check threw; job refused");
+        }
+        if (!allowed)
+            return DROVIK_EVENT_DENIED;
+    }
+    // The list and the job are reachable through their handles only while the handler runs.
+    intptr_t listHandle = newHandle();
+    lists().insert(listHandle, job.params);
+    int32_t outcome = DROVIK_EVENT_FAILED;
+    try {
+        outcome =
+            def.handler(server.handle(), session.handle(), job.handle, listHandle, def.userData);
+    } catch (...) {
+        server.logLine(session.handle(), kLogError, "the handler of job " + def.name + " threw");
+    }
+    lists().take(listHandle);
+    return outcome;
+}
+
+}  // namespace
+
+void runJob(const std::shared_ptr<SlaveJob> &job) {
+    MasterSession &session = *job->session;
+    SlaveServer &server = session.server();
+    runningJobs().insert(job->handle, job);
+    int32_t outcome = runHandler(*job, server, session);
+    runningJobs().take(job->handle);
+
+    wire::Frame frame;
+    {
+        // Once running is false no message can follow, so the outcome is the job's last frame.
+        std::lock_guard guard(job->lock);
+        job->running = false;
+        if (outcome == DROVIK_EVENT_FINISHED && job->hasValue) {
+            frame =
+                wire::encodeResult(job->wireId, DROVIK_EVENT_FINISHED, job->valueType, job->value);
+        } else {
+            if (!isErrorEvent(outcome))  // no value, or a result that names no outcome
+                outcome = DROVIK_EVENT_FAILED;
+            frame = wire::encodeResult(job->wireId, outcome, DROVIK_TYPE_NONE, {});
+        }
+    }
+    session.send(std::move(frame));
+    session.jobFinished();
+}
+
+bool setJobValue(intptr_t handle, int32_t type, std::span<const uint8_t> bytes) {
+    if (bytes.size() > wire::kMaxValueSize)
+        return false;
+    auto job = runningJobs().find(handle);
+    if (!job)
+        return false;
+    std::lock_guard guard(job->lock);
+    if (!job->running)
+        return false;
+    job->hasValue = true;
+    job->valueType = type;
+    job->value.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+bool streamFromJob(intptr_t handle, std::span<const uint8_t> bytes) {
+    if (bytes.size() > wire::kMaxValueSize)
+        return false;
+    auto job = runningJobs().find(handle);
+    if (!job)
+        return false;
+    // Sent under the job's lock, so a message from another thread cannot overtake the outcome.
+    std::lock_guard guard(job->lock);
+    if (!job->running)
+        return false;
+    return job->session->send(wire::encodeStream(job->wireId, bytes));
+}
+
+}  // namespace drovik

@@ -1,0 +1,339 @@
+// Connections that end: kick, shutdown, a slave that dies or falls silent, connections that cannot
+// be made, and peers that send bytes that are not our protocol.
+#include "test_slave.h"
+
+namespace drovik_test {
+namespace {
+
+using Connection = LoopbackTest;
+
+// Helpers for writing frames by hand.
+void putU32(Bytes &b, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void putU16(Bytes &b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+Bytes frame(uint8_t type, const Bytes &body) {
+    Bytes f;
+    putU32(f, static_cast<uint32_t>(body.size() + 1));
+    f.push_back(type);
+    f.insert(f.end(), body.begin(), body.end());
+    return f;
+}
+Bytes helloFrame() {
+    Bytes body;
+    putU32(body, 0x4B565244);  // "DRVK"
+    putU16(body, 1);
+    putU32(body, 100);
+    putU32(body, 1000);
+    putU16(body, 0);
+    return frame(1, body);
+}
+Bytes welcomeFrame() {
+    Bytes body;
+    putU32(body, 0x4B565244);
+    putU16(body, 1);
+    return frame(2, body);
+}
+
+intptr_t firstMaster(intptr_t slave) {
+    for (int i = 0; i < 2000; ++i) {
+        if (intptr_t m = Drovik_Slave_IterateMasters(slave, 0))
+            return m;
+        std::this_thread::sleep_for(5ms);
+    }
+    return 0;
+}
+
+// Records the end-of-master callbacks of every slave in the process.
+struct Gone {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::pair<intptr_t, intptr_t>> calls;  // master, xtra
+
+    static Gone &instance() {
+        static Gone g;
+        return g;
+    }
+    static void DROVIK_CALL record(intptr_t, intptr_t master, intptr_t xtra) {
+        Gone &g = instance();
+        std::lock_guard guard(g.lock);
+        g.calls.emplace_back(master, xtra);
+        g.changed.notify_all();
+    }
+    int countFor(intptr_t master) {
+        std::lock_guard guard(lock);
+        return static_cast<int>(
+            std::count_if(calls.begin(), calls.end(), [&](auto &c) { return c.first == master; }));
+    }
+    bool waitFor(intptr_t master) {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, kWait, [&] {
+            return std::any_of(calls.begin(), calls.end(),
+                               [&](auto &c) { return c.first == master; });
+        });
+    }
+};
+
+TEST_F(Connection, KickGivesKickedAndNothingAfterIt) {
+    Drovik_Slave_SetMasterXtraDataDeinitCallback(slave_, &Gone::record);
+    intptr_t onSlave = firstMaster(slave_);
+    ASSERT_NE(onSlave, 0);
+    Drovik_Slave_SetMasterXtraData(slave_, onSlave, 77);
+
+    intptr_t blocked = submit(master_.handle(), connection_, "Block", 0);
+    ASSERT_NE(blocked, 0);
+    ASSERT_TRUE(gate().waitForWaiters(1));
+    EXPECT_EQ(Drovik_Slave_KickMaster(slave_, onSlave), 1);
+
+    auto event = Recorder::instance().waitConnectionEvent(connection_);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->event, DROVIK_EVENT_KICKED);
+    EXPECT_EQ(event->master, master_.handle());
+    EXPECT_FALSE(event->hadData);
+
+    // The blocked job now ends on the slave; the end-of-master callback comes after its outcome
+    // was (not) sent, so by then anything that could arrive would have.
+    gate().release();
+    ASSERT_TRUE(Gone::instance().waitFor(onSlave));
+    EXPECT_EQ(Gone::instance().countFor(onSlave), 1);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(Recorder::instance().jobEvents(blocked).empty());
+    EXPECT_EQ(Recorder::instance().connectionEvents(connection_).size(), 1u);
+
+    EXPECT_EQ(Drovik_Master_CountSlaves(master_.handle()), 0);
+    EXPECT_EQ(submit(master_.handle(), connection_, "Long", 0), 0);
+    EXPECT_FALSE(master_.lastError().empty());
+    EXPECT_EQ(Drovik_Slave_KickMaster(slave_, onSlave), 0);
+}
+
+TEST_F(Connection, ShutdownGivesShutdownOnceAndWaitsForRunningJobs) {
+    intptr_t blocked = submit(master_.handle(), connection_, "Block", 0);
+    ASSERT_TRUE(gate().waitForWaiters(1));
+    std::atomic<bool> returned{false};
+    std::thread stopper([&] {
+        Drovik_Slave_DeInit(slave_);
+        returned = true;
+    });
+    auto event = Recorder::instance().waitConnectionEvent(connection_);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->event, DROVIK_EVENT_SHUTDOWN);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(returned) << "DeInit returned while a job was still running";
+    gate().release();
+    stopper.join();
+    slave_ = 0;
+    EXPECT_TRUE(Recorder::instance().jobEvents(blocked).empty());
+    EXPECT_EQ(Recorder::instance().connectionEvents(connection_).size(), 1u);
+}
+
+TEST_F(Connection, RemovedConnectionGetsNoEventAndRefusesJobs) {
+    intptr_t id = submit(master_.handle(), connection_, "Block", 0);
+    ASSERT_TRUE(gate().waitForWaiters(1));
+    EXPECT_EQ(Drovik_Master_RemoveSlave(master_.handle(), connection_), 1);
+    EXPECT_EQ(Drovik_Master_RemoveSlave(master_.handle(), connection_), 0);
+    gate().release();
+    EXPECT_EQ(submit(master_.handle(), connection_, "Long", 0), 0);
+    EXPECT_FALSE(master_.lastError().empty());
+    Drovik_Slave_DeInit(slave_);
+    slave_ = 0;
+    EXPECT_TRUE(Recorder::instance().jobEvents(id).empty());
+    EXPECT_TRUE(Recorder::instance().connectionEvents(connection_).empty());
+}
+
+// A fake slave that shakes hands, takes a job and then does whatever the test says.
+class FakeSlave {
+public:
+    FakeSlave() {
+        thread_ = std::thread([this] {
+            socket_ = std::make_unique<asio::ip::tcp::socket>(listener_.accept());
+            uint8_t header[4];
+            asio::read(*socket_, asio::buffer(header));
+            uint32_t length = header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24;
+            Bytes hello(length);
+            asio::read(*socket_, asio::buffer(hello));
+            asio::write(*socket_, asio::buffer(welcomeFrame()));
+            std::lock_guard guard(lock_);
+            ready_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~FakeSlave() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    int32_t port() const { return listener_.port(); }
+    asio::ip::tcp::socket &socket() {
+        std::unique_lock guard(lock_);
+        changed_.wait_for(guard, kWait, [&] { return ready_; });
+        return *socket_;
+    }
+
+private:
+    RawListener listener_;
+    std::unique_ptr<asio::ip::tcp::socket> socket_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool ready_ = false;
+};
+
+TEST(ConnectionLoss, SlaveThatFallsSilentMidJobGivesShutdown) {
+    TestMaster master(20, 200);
+    FakeSlave fake;
+    intptr_t slave = master.connect(fake.port());
+    ASSERT_NE(slave, 0) << master.lastError();
+    fake.socket();  // handshake done; from now on the fake reads nothing and answers nothing
+    intptr_t id = submit(master.handle(), slave, "Anything", 0);
+    ASSERT_NE(id, 0);
+    auto event = Recorder::instance().waitConnectionEvent(slave);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->event, DROVIK_EVENT_SHUTDOWN);
+    EXPECT_TRUE(Recorder::instance().jobEvents(id).empty());
+    EXPECT_EQ(Drovik_Master_CountSlaveJobs(master.handle(), slave), 0);
+}
+
+TEST(ConnectionLoss, SlaveThatDiesMidJobGivesShutdown) {
+    TestMaster master;
+    FakeSlave fake;
+    intptr_t slave = master.connect(fake.port());
+    ASSERT_NE(slave, 0) << master.lastError();
+    intptr_t id = submit(master.handle(), slave, "Anything", 0);
+    ASSERT_NE(id, 0);
+    fake.socket().close();
+    auto event = Recorder::instance().waitConnectionEvent(slave);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->event, DROVIK_EVENT_SHUTDOWN);
+    EXPECT_TRUE(Recorder::instance().jobEvents(id).empty());
+}
+
+TEST(ConnectionLoss, GarbageFromTheSlaveEndsOnlyThatConnection) {
+    TestMaster master;
+    FakeSlave fake;
+    intptr_t slave = master.connect(fake.port());
+    ASSERT_NE(slave, 0);
+    Bytes garbage = {0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x02};  // a frame far beyond the size limit
+    asio::write(fake.socket(), asio::buffer(garbage));
+    auto event = Recorder::instance().waitConnectionEvent(slave);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->event, DROVIK_EVENT_SHUTDOWN);
+}
+
+TEST(Connect, RefusedWhenNothingListens) {
+    int32_t port;
+    {
+        RawListener l;
+        port = l.port();
+    }
+    TestMaster master;
+    EXPECT_EQ(master.connect(port), 0);
+    EXPECT_NE(master.lastError().find("refused"), std::string::npos) << master.lastError();
+}
+
+TEST(Connect, TimesOutWhenTheHandshakeIsNeverAnswered) {
+    RawListener listener;  // the kernel accepts; nobody ever answers
+    TestMaster master;
+    EXPECT_EQ(master.connect(listener.port(), 1), 0);
+    EXPECT_NE(master.lastError().find("Timed out"), std::string::npos) << master.lastError();
+}
+
+TEST(Connect, RefusesAPeerThatIsNotADrovikSlave) {
+    RawListener listener;
+    std::thread server([&] {
+        auto s = listener.accept();
+        std::string reply = "HTTP/1.1 400 Bad Request\r\n\r\n";
+        asio::error_code ec;
+        asio::write(s, asio::buffer(reply), ec);
+        std::this_thread::sleep_for(200ms);
+    });
+    TestMaster master;
+    EXPECT_EQ(master.connect(listener.port(), 5), 0);
+    EXPECT_NE(master.lastError().find("not a Drovik slave"), std::string::npos)
+        << master.lastError();
+    server.join();
+}
+
+TEST(Connect, BadArgumentsAreRefusedWithAText) {
+    TestMaster master;
+    EXPECT_EQ(Drovik_Master_AddSlave(master.handle(), nullptr, 7000, "", 0, "", "", 0, 1), 0);
+    EXPECT_FALSE(master.lastError().empty());
+    EXPECT_EQ(Drovik_Master_AddSlave(master.handle(), "127.0.0.1", 0, "", 0, "", "", 0, 1), 0);
+    EXPECT_FALSE(master.lastError().empty());
+    EXPECT_EQ(Drovik_Master_AddSlave(0, "127.0.0.1", 7000, "", 0, "", "", 0, 1), 0);
+}
+
+// Bytes that are not our protocol, sent to a real slave, end only their own connection.
+class Garbage : public LoopbackTest {
+protected:
+    void expectClosedAndOthersServed(RawPeer &peer) {
+        EXPECT_TRUE(peer.closedByPeer());
+        auto events = run("Long", 0);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(longOf(events[0]), 42);
+        EXPECT_EQ(Drovik_Slave_CountMasters(slave_), 1);
+    }
+};
+
+TEST_F(Garbage, RandomBytesInsteadOfAHandshake) {
+    RawPeer peer(port_);
+    peer.send({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P', '/', '1', '.', '1', '\r', '\n'});
+    expectClosedAndOthersServed(peer);
+}
+
+TEST_F(Garbage, OversizedFrameAfterTheHandshake) {
+    RawPeer peer(port_);
+    peer.send(helloFrame());
+    EXPECT_EQ(peer.read(11), welcomeFrame());
+    peer.send({0x00, 0x00, 0x00, 0x10, 0x04});  // 256 MiB announced
+    expectClosedAndOthersServed(peer);
+}
+
+TEST_F(Garbage, TruncatedFrameThenEndOfStream) {
+    RawPeer peer(port_);
+    peer.send(helloFrame());
+    EXPECT_EQ(peer.read(11), welcomeFrame());
+    Bytes partial = frame(4, Bytes(40, 0x01));
+    partial.resize(20);
+    peer.send(partial);
+    peer.socket().shutdown(asio::ip::tcp::socket::shutdown_send);
+    expectClosedAndOthersServed(peer);
+}
+
+TEST_F(Garbage, MalformedJobFrames) {
+    const std::vector<Bytes> bodies = {
+        {},                   // nothing at all
+        {1, 2, 3},            // shorter than a job id
+        Bytes(8 + 4 + 2, 0),  // empty job name
+        {1, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 4, 0, 'L', 'o', 'n', 'g', 0xFF, 0xFF, 0xFF, 0xFF},
+        {1, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 200, 0, 'L'},  // name longer than the frame
+    };
+    for (const Bytes &body : bodies) {
+        RawPeer peer(port_);
+        peer.send(helloFrame());
+        EXPECT_EQ(peer.read(11), welcomeFrame());
+        peer.send(frame(4, body));
+        expectClosedAndOthersServed(peer);
+    }
+}
+
+TEST_F(Garbage, FramesOnlyASlaveMaySend) {
+    RawPeer peer(port_);
+    peer.send(helloFrame());
+    EXPECT_EQ(peer.read(11), welcomeFrame());
+    peer.send(frame(6, Bytes(16, 0)));  // a RESULT, from a master
+    expectClosedAndOthersServed(peer);
+}
+
+TEST_F(Garbage, SilentMasterIsDroppedAfterItsHeartbeatTimeout) {
+    Drovik_Slave_SetMasterXtraDataDeinitCallback(slave_, &Gone::record);
+    RawPeer peer(port_);
+    peer.send(helloFrame());  // promises a ping every 100 ms, then never sends one
+    EXPECT_EQ(peer.read(11), welcomeFrame());
+    expectClosedAndOthersServed(peer);
+}
+
+}  // namespace
+}  // namespace drovik_test
