@@ -1,0 +1,90 @@
+#include "JobDispatch.h"
+
+#include <exception>
+
+#include "Log.h"
+#include "UserName.h"
+
+JobDispatch::JobDispatch(drovik::Slave &slave, ServerContext &context)
+    : slave_(slave), context_(context) {
+    slave_.setAccessCheck(
+        [this](intptr_t master, std::string_view job, intptr_t) { return allow(master, job); });
+    slave_.onMasterGone([this](intptr_t master, intptr_t) { connectionEnded(master); });
+    slave_.setJobLimit(0, context_.options.jobLimit);
+}
+
+SessionPtr JobDispatch::sessionOf(intptr_t master) {
+    if (SessionPtr session = context_.sessions.find(master))
+        return session;
+    std::string ip = slave_.masterIP(master);
+    int32_t port = Drovik_Slave_GetMasterPort(slave_.handle(), master);
+    bool created = false;
+    SessionPtr session = context_.sessions.attach(
+        master, ip, port, static_cast<size_t>(context_.options.inboxLimit),
+        TokenBucket(context_.options.floodBurst, context_.options.floodRate), created);
+    if (created) {
+        // The connection's value in the library marks it as having a session, which the
+        // library's end-of-connection callback then hands back.
+        slave_.setXtra(master, reinterpret_cast<intptr_t>(session.get()));
+        LogEvent("connection from ", session->address);
+    }
+    return session;
+}
+
+bool JobDispatch::allow(intptr_t master, std::string_view job) {
+    SessionPtr session = sessionOf(master);
+    Access access = Access::LoggedIn;
+    {
+        std::lock_guard guard(mutex_);
+        auto it = access_.find(std::string(job));
+        if (it != access_.end())
+            access = it->second;
+    }
+    if (access == Access::Anyone)
+        return true;
+    std::lock_guard guard(session->mutex);
+    if (!session->user.empty())
+        return true;
+    LogEvent("refused ", Printable(job), " from ", session->address, ": not logged in");
+    return false;
+}
+
+void JobDispatch::connectionEnded(intptr_t master) {
+    SessionPtr session = context_.sessions.detach(master);
+    if (!session)
+        return;
+    try {
+        std::string user = context_.presence.logout(session);
+        if (user.empty())
+            LogEvent("connection closed ", session->address);
+        else
+            LogEvent("connection closed ", session->address, ": ", user, " logged out");
+    } catch (const std::exception &e) {
+        LogEvent("connection closed ", session->address, ": ", e.what());
+    }
+}
+
+void JobDispatch::endRemainingSessions() {
+    for (const SessionPtr &session : context_.sessions.all())
+        connectionEnded(session->master);
+}
+
+void JobDispatch::add(const std::string &name, const std::string &parameterTypes, Access access,
+                      JobHandler handler) {
+    {
+        std::lock_guard guard(mutex_);
+        access_[name] = access;
+    }
+    slave_.addJob(name, parameterTypes,
+                  [this, name, handler = std::move(handler)](const drovik::Job &job) -> int32_t {
+                      // Nothing may escape into the library, which is C.
+                      try {
+                          return handler(job, sessionOf(job.master()));
+                      } catch (const std::exception &e) {
+                          LogEvent("job ", name, " failed: ", e.what());
+                      } catch (...) {
+                          LogEvent("job ", name, " failed");
+                      }
+                      return DROVIK_EVENT_FAILED;
+                  });
+}

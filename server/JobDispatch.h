@@ -1,0 +1,56 @@
+// Registers the server's jobs with the library's slave, binds a session to every connection
+// (through the library's per-connection data) and ends it when the connection ends, and refuses
+// jobs that need a login to connections without one.
+#pragma once
+
+#include <drovik.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "ServerContext.h"
+#include "Session.h"
+
+enum class Access { Anyone, LoggedIn };
+
+// A job handler gets the job and its connection's session. Its result is the job's final event:
+// DROVIK_EVENT_FINISHED after a job.return...(), or an error event.
+using JobHandler = std::function<int32_t(const drovik::Job &, const SessionPtr &)>;
+
+class JobDispatch {
+public:
+    JobDispatch(drovik::Slave &slave, ServerContext &context);
+
+    void add(const std::string &name, const std::string &parameterTypes, Access access,
+             JobHandler handler);
+    // Ends the sessions that are left once the slave has stopped (normally none: the slave ends
+    // every connection's session as it stops).
+    void endRemainingSessions();
+
+private:
+    SessionPtr sessionOf(intptr_t master);
+    bool allow(intptr_t master, std::string_view job);
+    void connectionEnded(intptr_t master);
+
+    drovik::Slave &slave_;
+    ServerContext &context_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Access> access_;
+};
+
+// A handler of the form int32_t f(ServerContext &, const drovik::Job &, const SessionPtr &).
+template <typename Function>
+JobHandler WithContext(ServerContext &context, Function function) {
+    return [&context, function](const drovik::Job &job, const SessionPtr &session) {
+        return function(context, job, session);
+    };
+}
+
+// Ends a job with a 32-bit value.
+inline int32_t ReplyLong(const drovik::Job &job, int32_t value) {
+    job.returnLong(value);
+    return DROVIK_EVENT_FINISHED;
+}

@@ -1,0 +1,41 @@
+// Everything a job handler works with, built once at start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "MessageRouter.h"
+#include "PasswordHasher.h"
+#include "Presence.h"
+#include "RateLimit.h"
+#include "ServerOptions.h"
+#include "Session.h"
+#include "StopSignal.h"
+#include "store/Store.h"
+
+// The settings key of the administrator password hash.
+inline constexpr const char *kAdminPasswordKey = "admin_password_hash";
+
+struct ServerContext {
+    ServerContext(const ServerOptions &options, Store &store, StopRequest &stop,
+                  std::function<void(intptr_t)> kickConnection)
+        : options(options),
+          store(store),
+          stop(stop),
+          hasher(options.hashOpsLimit, options.hashMemoryKiB),
+          router(sessions, store, options.inboxLimit),
+          presence(sessions, router, std::move(kickConnection)),
+          loginThrottle(options.loginFailures, std::chrono::seconds(options.loginBlockSeconds)),
+          adminThrottle(options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)) {}
+
+    const ServerOptions &options;
+    Store &store;
+    StopRequest &stop;
+    PasswordHasher hasher;
+    SessionRegistry sessions;
+    MessageRouter router;
+    Presence presence;
+    FailureThrottle loginThrottle;
+    FailureThrottle adminThrottle;
+};

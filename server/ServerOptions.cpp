@@ -1,0 +1,73 @@
+#include "ServerOptions.h"
+
+#include <CLI/CLI.hpp>
+
+std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode) {
+    ServerOptions o;
+    CLI::App app{"Community server: accounts, chat, profiles and administration for the client."};
+    app.option_defaults()->always_capture_default();
+
+    app.add_option("--bind", o.bind, "Address to listen on");
+    app.add_option("--port", o.port, "Port to listen on (0: any free port)")
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--db", o.db, "SQLite store file (its folder is created)");
+    app.add_option("--admin-password-file", o.adminPasswordFile,
+                   "File whose first line sets the administrator password when the store has "
+                   "none; without it a random password is generated and printed once")
+        ->check(CLI::ExistingFile);
+
+    app.add_option("--max-avatar-bytes", o.maxAvatarBytes, "Largest avatar file in bytes")
+        ->check(CLI::Range(1, 16 << 20));
+    app.add_option("--max-avatar-width", o.maxAvatarWidth, "Largest avatar width in pixels")
+        ->check(CLI::Range(1, 8192));
+    app.add_option("--max-avatar-height", o.maxAvatarHeight, "Largest avatar height in pixels")
+        ->check(CLI::Range(1, 8192));
+    app.add_option("--min-password-length", o.minPasswordLength,
+                   "Shortest password accepted at registration")
+        ->check(CLI::Range(0, 1024));
+    app.add_option("--profile-cache-seconds", o.profileCacheSeconds,
+                   "How long clients may cache a profile text")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--avatar-cache-seconds", o.avatarCacheSeconds,
+                   "How long clients may cache an avatar")
+        ->check(CLI::NonNegativeNumber);
+
+    app.add_option("--inbox-limit", o.inboxLimit,
+                   "Messages kept per user, online or offline; beyond it the oldest is dropped")
+        ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
+    app.add_option("--flood-burst", o.floodBurst, "Messages a user may send in a burst")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--flood-rate", o.floodRate, "Messages per second a user may send after a burst")
+        ->check(CLI::Range(0.01, 100000.0));
+    app.add_option("--login-failures", o.loginFailures,
+                   "Wrong login passwords from one address before it is refused for a while")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--login-block-seconds", o.loginBlockSeconds,
+                   "How long an address is refused after too many wrong login passwords")
+        ->check(CLI::Range(0, 86400));
+    app.add_option("--admin-failures", o.adminFailures,
+                   "Wrong administrator passwords from one address before it is refused")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--admin-block-seconds", o.adminBlockSeconds,
+                   "How long an address is refused after too many wrong administrator passwords")
+        ->check(CLI::Range(0, 86400));
+
+    app.add_option("--hash-ops", o.hashOpsLimit, "Argon2id passes of every password hash")
+        ->check(CLI::Range(1u, 64u));
+    app.add_option("--hash-memory-kib", o.hashMemoryKiB, "Argon2id memory of every password hash")
+        ->check(CLI::Range(8u, 1024u * 1024u));
+
+    app.add_option("--workers", o.workers, "Job threads (0: one per core)")
+        ->check(CLI::Range(0, 256));
+    app.add_option("--job-limit", o.jobLimit, "Jobs one connection may run at once")
+        ->check(CLI::Range(1, 1024));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        exitCode = app.exit(e);
+        return std::nullopt;
+    }
+    exitCode = 0;
+    return o;
+}

@@ -1,0 +1,44 @@
+// Command line options of the community server, with their defaults.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ServerOptions {
+    std::string bind = "127.0.0.1";
+    int32_t port = 7000;  // 0: any free port
+    std::string db = "data/community.db";
+    std::string adminPasswordFile;
+
+    // Sent to clients in the preferences record.
+    int32_t maxAvatarBytes = 10240;
+    int32_t maxAvatarWidth = 100;
+    int32_t maxAvatarHeight = 100;
+    int32_t profileCacheSeconds = 60;
+    int32_t avatarCacheSeconds = 300;
+
+    int32_t minPasswordLength = 6;
+
+    // Messages.
+    int64_t inboxLimit = 10000;  // per user, also the bound of messages kept while offline
+    int32_t floodBurst = 10;     // messages a user may send at once ...
+    double floodRate = 5.0;      // ... and then per second
+
+    // Guessing passwords: failures per address before it is refused for a while.
+    int32_t loginFailures = 10;
+    int32_t loginBlockSeconds = 60;
+    int32_t adminFailures = 5;
+    int32_t adminBlockSeconds = 60;
+
+    // Argon2id cost of every stored password hash.
+    uint32_t hashOpsLimit = 2;
+    uint32_t hashMemoryKiB = 16 * 1024;
+
+    int32_t workers = 0;    // job threads; 0: one per core
+    int32_t jobLimit = 16;  // jobs of one connection at once
+};
+
+// Parses the command line. On --help or a bad option prints what CLI11 prints and returns nothing;
+// exitCode then holds the process's exit code.
+std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode);

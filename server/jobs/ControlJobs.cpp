@@ -1,0 +1,164 @@
+// The administrator's jobs: Control_Start switches a connection into administrator mode, the
+// others act only in that mode. Every action is recorded in the store's administrator log.
+#include "JobDispatch.h"
+#include "Log.h"
+#include "UserName.h"
+#include "jobs/Jobs.h"
+
+namespace {
+
+namespace ControlCode {
+constexpr int32_t Done = 1, WrongPassword = 2, NoRights = 3, UnknownUser = 4, NotLoggedIn = 5,
+                  KickingOneself = 6;
+}
+
+struct Actor {
+    bool admin = false;
+    std::string user;
+};
+
+Actor actorOf(const SessionPtr &session) {
+    std::lock_guard guard(session->mutex);
+    return {session->admin, session->user};
+}
+
+void record(ServerContext &c, const SessionPtr &session, const std::string &actor,
+            const std::string &action, const std::string &target, const std::string &detail) {
+    LogEvent("administrator ", actor.empty() ? "(no account)" : actor, " at ", session->address,
+             ": ", action, target.empty() ? "" : " ", target, detail.empty() ? "" : " ", detail);
+    c.store.adminLog.record({UnixSeconds(), actor, session->address, action, target, detail});
+}
+
+int32_t start(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    std::string_view digest = job.getString(0);
+    if (digest.size() > kMaxDigestLength)
+        return DROVIK_EVENT_INVALID;
+    auto now = std::chrono::steady_clock::now();
+    if (c.adminThrottle.blocked(session->ip, now)) {
+        LogEvent("administrator mode refused at ", session->address,
+                 ": too many wrong passwords from this address");
+        return ReplyLong(job, ControlCode::WrongPassword);
+    }
+    auto hash = c.store.settings.get(kAdminPasswordKey);
+    if (!hash || !c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
+        bool blocked = c.adminThrottle.fail(session->ip, now);
+        LogEvent("administrator mode refused at ", session->address, ": wrong password",
+                 blocked ? "; address refused for a while" : "");
+        return ReplyLong(job, ControlCode::WrongPassword);
+    }
+    c.adminThrottle.succeed(session->ip);
+    std::string user;
+    {
+        std::lock_guard guard(session->mutex);
+        session->admin = true;
+        user = session->user;
+    }
+    record(c, session, user, "Control_Start", "", "");
+    return ReplyLong(job, ControlCode::Done);
+}
+
+int32_t stop(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    std::string user;
+    {
+        std::lock_guard guard(session->mutex);
+        if (!session->admin)
+            return ReplyLong(job, ControlCode::NoRights);
+        session->admin = false;
+        user = session->user;
+    }
+    record(c, session, user, "Control_Stop", "", "");
+    return ReplyLong(job, ControlCode::Done);
+}
+
+int32_t changePassword(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    Actor actor = actorOf(session);
+    if (!actor.admin)
+        return ReplyLong(job, ControlCode::NoRights);
+    std::string_view digest = job.getString(0);
+    // An empty digest is no client's password: storing it would lock the administrator out.
+    if (digest.empty() || digest.size() > kMaxDigestLength)
+        return DROVIK_EVENT_INVALID;
+    c.store.settings.set(kAdminPasswordKey, c.hasher.hash(digest));
+    record(c, session, actor.user, "Control_ChangePassword", "", "");
+    return ReplyLong(job, ControlCode::Done);
+}
+
+int32_t stopServer(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    Actor actor = actorOf(session);
+    if (!actor.admin)
+        return ReplyLong(job, ControlCode::NoRights);
+    record(c, session, actor.user, "Control_StopServer", "", "");
+    // The main thread waits for this job's reply to leave before it stops the library.
+    c.stop.request("Control_StopServer from " + session->address, job.master());
+    return ReplyLong(job, ControlCode::Done);
+}
+
+// The target of a control job: a registered account, or nothing.
+std::optional<std::string> registeredTarget(ServerContext &c, const drovik::Job &job) {
+    auto name = NormalizeUserName(job.getString(0));
+    if (name && c.store.accounts.exists(*name))
+        return name;
+    return std::nullopt;
+}
+
+int32_t kickUser(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    Actor actor = actorOf(session);
+    if (!actor.admin)
+        return ReplyLong(job, ControlCode::NoRights);
+    auto target = registeredTarget(c, job);
+    if (!target)
+        return ReplyLong(job, ControlCode::UnknownUser);
+    switch (c.presence.kick(session, *target)) {
+        case Presence::KickOutcome::NotLoggedIn:
+            return ReplyLong(job, ControlCode::NotLoggedIn);
+        case Presence::KickOutcome::Self:
+            return ReplyLong(job, ControlCode::KickingOneself);
+        case Presence::KickOutcome::Kicked:
+            break;
+    }
+    record(c, session, actor.user, "Control_KickUser", *target, "");
+    return ReplyLong(job, ControlCode::Done);
+}
+
+int32_t banUser(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    Actor actor = actorOf(session);
+    if (!actor.admin)
+        return ReplyLong(job, ControlCode::NoRights);
+    auto target = registeredTarget(c, job);
+    if (!target)
+        return ReplyLong(job, ControlCode::UnknownUser);
+    int32_t option = job.getLong(1);
+    bool banned = job.getLong(2) != 0;
+    if (banned)
+        c.store.bans.ban(*target, option, UnixSeconds(), actor.user);
+    else
+        c.store.bans.lift(*target);
+    record(c, session, actor.user, "Control_BannUser", *target,
+           "banned=" + std::to_string(banned ? 1 : 0) + " option=" + std::to_string(option));
+    return ReplyLong(job, ControlCode::Done);
+}
+
+int32_t forceLogin(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    Actor actor = actorOf(session);
+    if (!actor.admin)
+        return ReplyLong(job, ControlCode::NoRights);
+    auto target = registeredTarget(c, job);
+    if (!target)
+        return ReplyLong(job, ControlCode::UnknownUser);
+    bool kicked = c.presence.forceLogin(session, *target);
+    record(c, session, actor.user, "Control_ForceLogin", *target,
+           kicked ? "other connection kicked" : "");
+    return ReplyLong(job, ControlCode::Done);
+}
+
+}  // namespace
+
+void AddControlJobs(JobDispatch &dispatch, ServerContext &c) {
+    dispatch.add("Control_Start", "s", Access::Anyone, WithContext(c, start));
+    dispatch.add("Control_Stop", "", Access::LoggedIn, WithContext(c, stop));
+    dispatch.add("Control_ChangePassword", "s", Access::LoggedIn, WithContext(c, changePassword));
+    dispatch.add("Control_StopServer", "", Access::LoggedIn, WithContext(c, stopServer));
+    dispatch.add("Control_KickUser", "s", Access::LoggedIn, WithContext(c, kickUser));
+    dispatch.add("Control_BannUser", "sll", Access::LoggedIn, WithContext(c, banUser));
+    dispatch.add("Control_ForceLogin", "s", Access::LoggedIn, WithContext(c, forceLogin));
+}

@@ -1,0 +1,73 @@
+// User_GetOnlineUserList, User_SendGlobalMessage, User_SendMessage, User_ReceiveMessages.
+#include "JobDispatch.h"
+#include "Log.h"
+#include "UserName.h"
+#include "jobs/Jobs.h"
+
+namespace {
+
+// Messages streamed by one User_ReceiveMessages job at most.
+constexpr int32_t kMessagesPerPoll = 100;
+
+int32_t onlineList(ServerContext &c, const drovik::Job &job, const SessionPtr &) {
+    job.returnString(*c.sessions.onlineList());
+    return DROVIK_EVENT_FINISHED;
+}
+
+bool validText(std::string_view text) {
+    return !text.empty() && text.size() <= kMaxMessageLength;
+}
+
+// The sender's account when it may send one more message now; else the event that refuses it.
+int32_t admitSender(ServerContext &, const SessionPtr &session, std::string &sender) {
+    std::lock_guard guard(session->mutex);
+    if (session->user.empty())
+        return DROVIK_EVENT_DENIED;  // logged out since the access check
+    if (!session->flood.take(std::chrono::steady_clock::now())) {
+        LogEvent("message of ", session->user, " refused: sending too fast");
+        return DROVIK_EVENT_LIMIT;
+    }
+    sender = session->user;
+    return DROVIK_EVENT_FINISHED;
+}
+
+int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    std::string_view text = job.getString(0);
+    if (!validText(text))
+        return DROVIK_EVENT_INVALID;
+    std::string sender;
+    if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
+        return refused;
+    c.router.sendGlobal(sender, std::string(text));
+    return ReplyLong(job, 1);
+}
+
+int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    auto recipient = NormalizeUserName(job.getString(0));
+    std::string_view text = job.getString(1);
+    if (!recipient || !validText(text))
+        return DROVIK_EVENT_INVALID;
+    std::string sender;
+    if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
+        return refused;
+    if (c.router.sendPrivate(sender, *recipient, std::string(text)) ==
+        MessageRouter::Outcome::UnknownRecipient)
+        return DROVIK_EVENT_INVALID;
+    return ReplyLong(job, 1);
+}
+
+int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    int32_t streamed =
+        c.router.stream(*session, kMessagesPerPoll,
+                        [&job](std::span<const uint8_t> block) { return job.sendMessage(block); });
+    return ReplyLong(job, streamed);
+}
+
+}  // namespace
+
+void AddMessageJobs(JobDispatch &dispatch, ServerContext &c) {
+    dispatch.add("User_GetOnlineUserList", "", Access::LoggedIn, WithContext(c, onlineList));
+    dispatch.add("User_SendGlobalMessage", "s", Access::LoggedIn, WithContext(c, sendGlobal));
+    dispatch.add("User_SendMessage", "ss", Access::LoggedIn, WithContext(c, sendPrivate));
+    dispatch.add("User_ReceiveMessages", "", Access::LoggedIn, WithContext(c, receive));
+}

@@ -1,0 +1,99 @@
+// The community server: the cluster library's slave side with the jobs of the chat client,
+// sessions, inboxes and a SQLite store. Stops cleanly on SIGINT, SIGTERM or Control_StopServer.
+#include <sodium.h>
+#include <drovik.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include "AdminPassword.h"
+#include "JobDispatch.h"
+#include "Log.h"
+#include "ServerContext.h"
+#include "ServerOptions.h"
+#include "StopSignal.h"
+#include "jobs/Jobs.h"
+#include "store/Store.h"
+
+namespace {
+
+// Lets the reply of the job that asked for the stop leave before the library announces the
+// shutdown to every connection.
+void awaitStopReply(drovik::Slave &slave, intptr_t master) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (Drovik_Slave_CountMasterJobs(slave.handle(), master) > 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+// Stops the slave when the scope ends, on every path, before what its callbacks use is gone.
+struct SlaveStopper {
+    drovik::Slave &slave;
+    ~SlaveStopper() { slave.shutdown(); }
+};
+
+int run(const ServerOptions &options) {
+    Store store(options.db);
+    StopRequest stop;
+    StopSignalWatcher watcher(stop);
+    drovik::Slave *listening = nullptr;
+    ServerContext context(options, store, stop, [&listening](intptr_t master) {
+        if (listening)
+            listening->kick(master);
+    });
+    EnsureAdminPassword(store, context.hasher, options.adminPasswordFile);
+
+    drovik::Slave slave(options.bind, options.port, options.workers);
+    if (!slave.ok()) {
+        LogEvent("cannot listen on ", options.bind, ":", options.port, ": ", slave.error());
+        return 1;
+    }
+    listening = &slave;
+    JobDispatch dispatch(slave, context);
+    SlaveStopper stopper{slave};
+    AddAccountJobs(dispatch, context);
+    AddMessageJobs(dispatch, context);
+    AddProfileJobs(dispatch, context);
+    AddControlJobs(dispatch, context);
+
+    std::printf("listening on %s:%d\n", options.bind.c_str(), slave.port());
+    std::fflush(stdout);
+    LogEvent("listening on ", options.bind, ":", slave.port(), " with store ", options.db);
+
+    stop.wait();
+    LogEvent("stopping: ", stop.reason());
+    if (intptr_t master = stop.master())
+        awaitStopReply(slave, master);
+    // Every connection receives the shutdown and its session ends: undelivered private messages
+    // go to the store, which is closed after that.
+    slave.shutdown();
+    listening = nullptr;
+    dispatch.endRemainingSessions();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int exitCode = 0;
+    auto options = ParseServerOptions(argc, argv, exitCode);
+    if (!options)
+        return exitCode;
+    BlockStopSignals();  // before any thread starts
+    if (sodium_init() < 0) {
+        LogEvent("libsodium cannot be initialised");
+        return 1;
+    }
+    try {
+        exitCode = run(*options);
+    } catch (const std::exception &e) {
+        LogEvent("fatal: ", e.what());
+        return 1;
+    }
+    if (exitCode == 0)
+        LogEvent("stopped");
+    return exitCode;
+}

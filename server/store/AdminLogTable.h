@@ -1,0 +1,27 @@
+// The record of every administrator action: when, who (account and address), what, on whom.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "store/Database.h"
+
+struct AdminAction {
+    int64_t at = 0;
+    std::string actor;    // the acting connection's account, or "" when it has none
+    std::string address;  // the acting connection's address and port
+    std::string action;   // the job, e.g. "Control_KickUser"
+    std::string target;   // the user acted on, or ""
+    std::string detail;   // e.g. "banned=1 option=3"
+};
+
+class AdminLogTable {
+public:
+    explicit AdminLogTable(Database &db);
+
+    void record(const AdminAction &action);
+
+private:
+    Database &db_;
+    Statement insert_;
+};

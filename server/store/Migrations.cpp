@@ -1,0 +1,80 @@
+#include "store/Migrations.h"
+
+#include <array>
+#include <string>
+
+#include "store/Database.h"
+
+namespace {
+
+// Step N brings a store of version N-1 to version N. Steps are never edited once released; a
+// change of schema is a new step. Names and texts from clients are 8-bit bytes in no particular
+// code page, so message and profile texts are blobs.
+constexpr std::array<const char *, 1> kSteps = {
+    // 1: the first schema.
+    R"sql(
+    CREATE TABLE accounts (
+        name          TEXT PRIMARY KEY,
+        password_hash TEXT NOT NULL,
+        created_at    INTEGER NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE bans (
+        name      TEXT PRIMARY KEY REFERENCES accounts(name) ON DELETE CASCADE,
+        option    INTEGER NOT NULL,
+        banned_at INTEGER NOT NULL,
+        banned_by TEXT NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE profiles (
+        name       TEXT PRIMARY KEY REFERENCES accounts(name) ON DELETE CASCADE,
+        text       BLOB NOT NULL,
+        updated_at INTEGER NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE avatars (
+        name       TEXT PRIMARY KEY REFERENCES accounts(name) ON DELETE CASCADE,
+        picture    BLOB NOT NULL,
+        updated_at INTEGER NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE settings (
+        key   TEXT PRIMARY KEY,
+        value TEXT NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE offline_messages (
+        id        INTEGER PRIMARY KEY AUTOINCREMENT,
+        recipient TEXT NOT NULL REFERENCES accounts(name) ON DELETE CASCADE,
+        sender    TEXT NOT NULL,
+        text      BLOB NOT NULL,
+        sent_at   INTEGER NOT NULL
+    );
+    CREATE INDEX offline_messages_by_recipient ON offline_messages(recipient, id);
+    CREATE TABLE admin_log (
+        id      INTEGER PRIMARY KEY AUTOINCREMENT,
+        at      INTEGER NOT NULL,
+        actor   TEXT NOT NULL,
+        address TEXT NOT NULL,
+        action  TEXT NOT NULL,
+        target  TEXT NOT NULL,
+        detail  TEXT NOT NULL
+    );
+    )sql",
+};
+
+}  // namespace
+
+int CurrentSchemaVersion() {
+    return static_cast<int>(kSteps.size());
+}
+
+void MigrateStore(Database &db) {
+    auto guard = db.lock();
+    int version = db.userVersion();
+    if (version > CurrentSchemaVersion())
+        throw StoreError("store: " + db.file().string() + " has schema version " +
+                         std::to_string(version) + ", newer than this server's " +
+                         std::to_string(CurrentSchemaVersion()));
+    for (int step = version + 1; step <= CurrentSchemaVersion(); ++step) {
+        Transaction transaction(db);
+        db.exec(kSteps[static_cast<size_t>(step - 1)]);
+        db.setUserVersion(step);
+        transaction.commit();
+    }
+}
