@@ -104,8 +104,8 @@ inline Router &router() {
     return r;
 }
 
-inline int32_t DROVIK_CALL jobCallback(intptr_t, intptr_t, intptr_t jobId, int32_t event, void *data,
-                                       int32_t size, int32_t type) {
+inline int32_t DROVIK_CALL jobCallback(intptr_t, intptr_t, intptr_t jobId, int32_t event,
+                                       void *data, int32_t size, int32_t type) {
     Bytes bytes;
     if (data && size > 0)
         bytes.assign(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
@@ -128,8 +128,8 @@ inline int32_t DROVIK_CALL jobCallback(intptr_t, intptr_t, intptr_t jobId, int32
     return 0;
 }
 
-inline int32_t DROVIK_CALL connectionCallback(intptr_t master, intptr_t slave, intptr_t, int32_t event,
-                                              void *data, int32_t, int32_t) {
+inline int32_t DROVIK_CALL connectionCallback(intptr_t master, intptr_t slave, intptr_t,
+                                              int32_t event, void *data, int32_t, int32_t) {
     Drovik_FreeMemory(data);
     std::function<void(intptr_t, int32_t)> hook;
     {
@@ -173,7 +173,8 @@ public:
     }
     // Connects; the slave handle, or 0 with lastError().
     intptr_t connect(const std::string &host, int32_t port, int32_t timeoutSeconds = 5) {
-        return Drovik_Master_AddSlave(handle_, host.c_str(), port, "", 0, "", "", 0, timeoutSeconds);
+        return Drovik_Master_AddSlave(handle_, host.c_str(), port, "", 0, "", "", 0,
+                                      timeoutSeconds);
     }
     void disconnect(intptr_t slave) { Drovik_Master_RemoveSlave(handle_, slave); }
     // Called on a library thread with KICKED or SHUTDOWN when a connection ends.
@@ -229,12 +230,18 @@ public:
     std::span<const uint8_t> getMem(int32_t i) const {
         int32_t size = 0;
         auto *p = static_cast<const uint8_t *>(Drovik_Parameter_GetMem(list_, i, &size));
-        return p ? std::span<const uint8_t>(p, static_cast<size_t>(size)) : std::span<const uint8_t>();
+        return p ? std::span<const uint8_t>(p, static_cast<size_t>(size))
+                 : std::span<const uint8_t>();
     }
 
     bool returnLong(int32_t v) const { return Drovik_Return_Long(job_, v) != 0; }
+    bool returnInteger(intptr_t v) const { return Drovik_Return_Integer(job_, v) != 0; }
+    bool returnFloat(float v) const { return Drovik_Return_Float(job_, v) != 0; }
     bool returnDouble(double v) const { return Drovik_Return_Double(job_, v) != 0; }
-    bool returnString(const std::string &s) const { return Drovik_Return_String(job_, s.c_str()) != 0; }
+    bool returnQuad(int64_t v) const { return Drovik_Return_Quad(job_, v) != 0; }
+    bool returnString(const std::string &s) const {
+        return Drovik_Return_String(job_, s.c_str()) != 0;
+    }
     bool returnMemory(std::span<const uint8_t> b) const {
         return Drovik_Return_Memory(job_, b.data(), static_cast<int32_t>(b.size())) != 0;
     }
@@ -295,10 +302,16 @@ public:
     }
     void onMasterGone(MasterGone gone) {
         masterGone_ = std::move(gone);
-        Drovik_Slave_SetMasterXtraDataDeinitCallback(handle_, masterGone_ ? &runMasterGone : nullptr);
+        Drovik_Slave_SetMasterXtraDataDeinitCallback(handle_,
+                                                     masterGone_ ? &runMasterGone : nullptr);
     }
 
     bool kick(intptr_t master) const { return Drovik_Slave_KickMaster(handle_, master) != 0; }
+    int32_t countMasters() const { return Drovik_Slave_CountMasters(handle_); }
+    // The first connected master after previous (0: the first), or 0.
+    intptr_t nextMaster(intptr_t previous = 0) const {
+        return Drovik_Slave_IterateMasters(handle_, previous);
+    }
     intptr_t xtra(intptr_t master) const { return Drovik_Slave_GetMasterXtraData(handle_, master); }
     bool setXtra(intptr_t master, intptr_t v) const {
         return Drovik_Slave_SetMasterXtraData(handle_, master, v) != 0;
@@ -325,19 +338,33 @@ private:
         auto it = registry().slaves.find(handle);
         return it == registry().slaves.end() ? nullptr : it->second;
     }
-    static int32_t DROVIK_CALL runHandler(intptr_t slave, intptr_t master, intptr_t job, intptr_t list,
-                                          intptr_t user) {
-        return (*reinterpret_cast<Handler *>(user))(Job(slave, master, job, list));
+    // The trampolines below are called through C function pointers: nothing may leave them as an
+    // exception. A handler that throws has failed; an access check that throws refuses.
+    static int32_t DROVIK_CALL runHandler(intptr_t slave, intptr_t master, intptr_t job,
+                                          intptr_t list, intptr_t user) {
+        try {
+            return (*reinterpret_cast<Handler *>(user))(Job(slave, master, job, list));
+        } catch (...) {
+            return DROVIK_EVENT_FAILED;
+        }
     }
     static int32_t DROVIK_CALL runAccessCheck(intptr_t slave, intptr_t master, const char *job,
                                               intptr_t xtra) {
-        Slave *s = find(slave);
-        return s && s->accessCheck_ ? (s->accessCheck_(master, job ? job : "", xtra) ? 1 : 0) : 1;
+        try {
+            Slave *s = find(slave);
+            return s && s->accessCheck_ ? (s->accessCheck_(master, job ? job : "", xtra) ? 1 : 0)
+                                        : 1;
+        } catch (...) {
+            return 0;
+        }
     }
     static void DROVIK_CALL runMasterGone(intptr_t slave, intptr_t master, intptr_t xtra) {
-        Slave *s = find(slave);
-        if (s && s->masterGone_)
-            s->masterGone_(master, xtra);
+        try {
+            Slave *s = find(slave);
+            if (s && s->masterGone_)
+                s->masterGone_(master, xtra);
+        } catch (...) {
+        }
     }
 
     intptr_t handle_ = 0;

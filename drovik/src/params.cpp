@@ -102,7 +102,10 @@ size_t ParamList::encodedSize() const {
     size_t n = 4;
     for (const Value &v : values_) {
         const TypeInfo *t = infoOf(v.type);
-        n += 1 + (t->fixedSize ? t->fixedSize : 4 + v.bytes.size());
+        if (t->fixedSize != 0)
+            n += 1 + t->fixedSize;
+        else  // a text travels without its terminating zero
+            n += 1 + 4 + v.bytes.size() - (v.type == DROVIK_TYPE_STRING ? 1 : 0);
     }
     return n;
 }
