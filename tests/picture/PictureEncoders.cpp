@@ -313,6 +313,35 @@ ByteVector EncodeBmp(const Picture &picture, const BmpOptions &options) {
     return out;
 }
 
+ByteVector EncodeBmpRle8(const Picture &picture) {
+    const std::vector<uint32_t> palette = DistinctColours(picture, false);
+    ByteVector header = DibHeader(picture, {8, 40}, picture.Height, palette);
+    header[16] = 1;  // compression: RLE8
+    ByteVector data;
+    for (int32_t y = picture.Height - 1; y >= 0; --y) {
+        int32_t x = 0;
+        while (x < picture.Width) {
+            const uint32_t colour = picture.Pixels[y * picture.Width + x] | 0xFF000000u;
+            int32_t run = 1;
+            while (run < 255 && x + run < picture.Width &&
+                   (picture.Pixels[y * picture.Width + x + run] | 0xFF000000u) == colour)
+                ++run;
+            data.insert(data.end(), {static_cast<uint8_t>(run),
+                                     static_cast<uint8_t>(IndexOf(palette, colour))});
+            x += run;
+        }
+        data.insert(data.end(), {0, 0});
+    }
+    data.insert(data.end(), {0, 1});
+    ByteVector out = {'B', 'M'};
+    PutLe32(out, static_cast<uint32_t>(14 + header.size() + data.size()));
+    PutLe32(out, 0);
+    PutLe32(out, static_cast<uint32_t>(14 + header.size()));
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
 ByteVector EncodeIconDib(const Picture &picture, int bitCount) {
     BmpOptions options;
     options.BitCount = bitCount;

@@ -41,6 +41,9 @@ struct BmpOptions {
 // A palette holds the picture's distinct colours (alpha ignored).
 ByteVector EncodeBmp(const Picture &picture, const BmpOptions &options = {});
 
+// An 8-bit palette BMP with run-length encoded rows (runs only, a line end after each row).
+ByteVector EncodeBmpRle8(const Picture &picture);
+
 // The DIB of an icon image: no file header, doubled height, an AND mask where alpha is 0.
 ByteVector EncodeIconDib(const Picture &picture, int bitCount);
 

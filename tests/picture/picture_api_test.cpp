@@ -112,3 +112,16 @@ TEST(PictureApi, DecodingFromFiles) {
     EXPECT_EQ(DecodePictureFile(big.Path().string(), {}, &error), nullptr);
     EXPECT_NE(error.find("64 MiB"), std::string::npos) << error;
 }
+
+TEST(PictureApi, EverySeedOfTheFuzzCorpusIsADecodablePicture) {
+    size_t seeds = 0;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(PICTURE_SEED_CORPUS)) {
+        if (!entry.is_regular_file())
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        std::string error;
+        EXPECT_NE(DecodePictureFile(entry.path().string(), {}, &error), nullptr) << error;
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 12u);
+}

@@ -51,10 +51,28 @@ void DecodePaletteRow(const uint8_t *src, int bits, size_t width, const Palette 
     }
 }
 
+// True for 32-bit pixels stored as the bytes blue, green, red and (unused or alpha).
+bool IsPlainBgra(const DibLayout &layout) {
+    const auto &ch = layout.Channels;
+    return layout.BitCount == 32 && ch[0].Mask == 0xFF0000 && ch[1].Mask == 0xFF00 &&
+           ch[2].Mask == 0xFF && (ch[3].Mask == 0 || ch[3].Mask == 0xFF000000u);
+}
+
 void DecodeMaskedRow(const uint8_t *src, const DibLayout &layout, size_t width, uint32_t *dst,
                      bool &anyAlpha) {
     const auto &ch = layout.Channels;
     const bool wide = layout.BitCount == 32;
+    if (IsPlainBgra(layout)) {  // the common layout, without the general channel arithmetic
+        uint32_t alphaSeen = 0;
+        for (size_t x = 0; x < width; ++x) {
+            const uint8_t *p = src + 4 * x;
+            const uint32_t alpha = layout.AlphaFromData ? p[3] : 255;
+            alphaSeen |= alpha;
+            dst[x] = PackPixel(p[2], p[1], p[0], alpha);
+        }
+        anyAlpha = anyAlpha || (layout.AlphaFromData && alphaSeen != 0);
+        return;
+    }
     for (size_t x = 0; x < width; ++x) {
         const uint8_t *p = src + x * (wide ? 4 : 2);
         const uint32_t pixel = wide ? (p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24))

@@ -1,0 +1,7 @@
+// Fuzz target: the PNG decoder on arbitrary bytes.
+#include "fuzz/picture/PictureFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    picture_fuzz::FuzzOne(data, size, picture::DecodePng, picture::MeasurePng);
+    return 0;
+}
