@@ -39,16 +39,19 @@ inline void ExpectPixels(const Picture *actual, const Picture &expected, int tol
     }
 }
 
-// Every proper prefix of a picture file is refused, without a crash.
+// Every proper prefix of a picture file is refused with a reason, without a crash and without a
+// word on stderr (the libraries' own warning output is silenced).
 inline void ExpectEveryPrefixRefused(const ByteVector &bytes) {
+    testing::internal::CaptureStderr();
     for (size_t length = 0; length < bytes.size(); ++length) {
         std::string error;
         auto decoded = DecodePicture(std::span(bytes.data(), length), {}, &error);
         EXPECT_EQ(decoded, nullptr) << "prefix of " << length << " of " << bytes.size() << " bytes";
         EXPECT_FALSE(error.empty()) << "prefix of " << length << " bytes";
         if (decoded)
-            return;
+            break;
     }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace picture_test
