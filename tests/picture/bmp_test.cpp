@@ -141,6 +141,13 @@ TEST(Bmp, MalformedHeadersAreRefused) {
     EXPECT_TRUE(refusedWith(18, {0, 0, 0, 0}));        // zero width
 }
 
+TEST(Bmp, AnEmptyColourMaskGivesAChannelOfZero) {
+    ByteVector bytes =
+        EncodeBmp(MakePicture(2, 1, {0xFFFFFFFF, 0xFF00FF00}), {16, 40, false, true});
+    bytes[54] = bytes[55] = 0;  // red mask 0
+    ExpectPixels(DecodePicture(bytes).get(), MakePicture(2, 1, {0xFF00FFFF, 0xFF00FF00}));
+}
+
 TEST(Bmp, PaletteIndicesBeyondThePaletteAreBlack) {
     // Two palette entries, but the pixels use indices 0, 1 and 200.
     ByteVector bytes =

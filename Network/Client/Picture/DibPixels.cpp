@@ -31,8 +31,10 @@ bool ReadPalette(Bytes bytes, const DibLayout &layout, Palette &palette, std::st
     return true;
 }
 
-// Scales a channel of `bits` bits to 8 bits.
+// Scales a channel of `bits` bits to 8 bits; a channel without bits (mask 0) is 0.
 uint32_t ChannelValue(uint32_t pixel, const DibChannel &c) {
+    if (c.Bits == 0)
+        return 0;
     const uint32_t v = (pixel & c.Mask) >> c.Shift;
     if (c.Bits >= 8)
         return v >> (c.Bits - 8);
