@@ -10,8 +10,9 @@ MainWindowWidget::MainWindowWidget()
 
 void MainWindowWidget::closeEvent(QCloseEvent *event) {
     event->accept();
-    // The close box ends the event loop whatever other windows are still shown.
-    QCoreApplication::quit();
+    // The close box ends the event loop whatever other windows are still shown. exit(), not
+    // quit(): quit() first asks every window to close, and the tool windows refuse.
+    QCoreApplication::exit(0);
 }
 
 ToolWindowWidget::ToolWindowWidget()
@@ -20,11 +21,7 @@ ToolWindowWidget::ToolWindowWidget()
 }
 
 void ToolWindowWidget::closeEvent(QCloseEvent *event) {
-    if (event->spontaneous()) {
-        event->ignore();  // no close box: only the program hides this window
-        return;
-    }
-    event->accept();
+    event->ignore();  // no close box: the program hides this window, it never closes it
 }
 
 ImageControl::ImageControl(QWidget *parent) : QLabel(parent) {

@@ -21,8 +21,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 };
 
-// A tool window: narrow title bar, no close box, no task-bar button. Close requests from the
-// window system are refused; the program hides it with hide().
+// A tool window: narrow title bar, no close box, no task-bar button. Close requests (Alt+F4 and
+// the like) are refused; the program shows and hides it.
 class ToolWindowWidget : public QWidget {
 public:
     ToolWindowWidget();

@@ -1,0 +1,83 @@
+// A client_demo that faults on purpose, for the test of the fault report. It starts the program as
+// main does, answers every message box by printing "BOX title|text" (CR shown as \r) and pressing
+// OK, and then, by its argument:
+//   main    writes through a null pointer on the main thread
+//   worker  divides an integer by zero on a thread of its own
+//   normal  closes MainWindow, as the close box does
+// Before faulting it prints "FAULT-AT line file" of the location it records.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "Network/Client_Demo/ClientDemo.h"
+#include "Network/Client_Demo/CurrentLocation.h"
+
+namespace {
+
+void AnswerBoxes() {
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        if (box == nullptr || !box->isVisible()) {
+            continue;
+        }
+        QString text = box->text();
+        text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        std::printf("BOX %s|%s|buttons %d\n", qPrintable(box->windowTitle()), qPrintable(text),
+                    static_cast<int>(box->buttons().size()));
+        std::fflush(stdout);
+        box->button(QMessageBox::Ok)->click();
+    }
+}
+
+// Records the caller's location, as every handler does, and tells the test which it is.
+void RecordAndPrintLocation(std::source_location where = std::source_location::current()) {
+    RecordLocation(where);
+    std::printf("FAULT-AT %u %s\n", static_cast<unsigned>(where.line()), where.file_name());
+    std::fflush(stdout);
+}
+
+volatile int *NullAddress = nullptr;
+volatile int Zero = 0;
+volatile int Dividend = 7;
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    const std::string mode = argc > 1 ? argv[1] : "normal";
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, AnswerBoxes);
+    answerer.start(20);
+
+    if (ClientDemo_StartUp() != 1) {
+        std::printf("STARTUP-REFUSED\n");
+        return 1;
+    }
+    if (mode == "main") {
+        QTimer::singleShot(50, [] {
+            RecordAndPrintLocation();
+            *NullAddress = 1;
+        });
+    } else if (mode == "worker") {
+        std::thread([] {
+            RecordAndPrintLocation();
+            std::printf("%d\n", Dividend / Zero);
+        }).detach();
+    } else {
+        QTimer::singleShot(50, [] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (window->objectName() == QLatin1String("MainWindow")) {
+                    window->close();
+                }
+            }
+        });
+    }
+    QApplication::exec();
+    ClientDemo_ShutDown();
+    std::printf("ENDED-NORMALLY\n");
+    return 0;
+}

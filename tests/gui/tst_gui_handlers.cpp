@@ -1,0 +1,411 @@
+// Every MainWindow and ProfileWindow handler against a real community server, with a second user
+// (bob) in a process of its own.
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <QLabel>
+#include "GuiTestSupport.h"
+#include "Network/Client/Client.h"
+#include "Network/Client_Demo/ClientDemo.h"
+#include "Network/Client_Demo/FrontEndState.h"
+
+namespace {
+
+void SetText(const char *name, const QString &text) {
+    Find<QLineEdit>(name)->setText(text);
+}
+QString TextOf(const char *name) {
+    return Find<QLineEdit>(name)->text();
+}
+bool IsEnabled(const char *name) {
+    return FindControl(QString::fromLatin1(name))->isEnabled();
+}
+bool IsShown(const char *name) {
+    return FindControl(QString::fromLatin1(name))->isVisible();
+}
+
+QStringList OnlineNames() {
+    QStringList names;
+    auto *list = Find<QListWidget>("OnlineList");
+    for (int i = 0; i < list->count(); ++i) {
+        names.append(list->item(i)->text());
+    }
+    return names;
+}
+
+// A left double-click on the user's entry of OnlineList, as the user makes it. The list is
+// refilled every 2.5 s, so the click is repeated until the profile of that user is shown.
+bool ShowProfileOf(const QString &user) {
+    auto *list = Find<QListWidget>("OnlineList");
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const QList<QListWidgetItem *> items = list->findItems(user, Qt::MatchExactly);
+        if (!items.isEmpty()) {
+            const QPoint at = list->visualItemRect(items[0]).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+            if (IsShown("ProfileWindow") && FrontEndState.SelectedUser == user.toStdString()) {
+                return true;
+            }
+        }
+        QTest::qWait(200);
+    }
+    return false;
+}
+
+void DoubleClickAvatar() {
+    QWidget *avatar = FindControl(QStringLiteral("AvatarImage"));
+    QTest::mouseDClick(avatar, Qt::LeftButton, {}, QPoint(50, 50));
+}
+
+QString MakePicture(const QTemporaryDir &dir, const QString &name, QSize size) {
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(QColor(200, 30, 30));
+    const QString path = dir.filePath(name);
+    return image.save(path, "PNG") ? path : QString();
+}
+
+}  // namespace
+
+class GuiHandlerTests : public QObject {
+    Q_OBJECT
+
+    TestServer Server;
+    PeerClient Bob;
+    QTemporaryDir Pictures;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(Server.Start());
+        QVERIFY(Bob.Start());
+        const QString port = QString::number(Server.Port());
+        QCOMPARE(Bob.Command(QStringLiteral("connect 127.0.0.1 ") + port), QStringLiteral("1"));
+        QCOMPARE(Bob.Command(QStringLiteral("register bob bobpass1")), QStringLiteral("1"));
+        QCOMPARE(Bob.Command(QStringLiteral("login bob bobpass1")), QStringLiteral("1"));
+        QCOMPARE(Bob.Command(QStringLiteral("setprofile Bob|Builder|UK|Leeds|1.1.1980||"
+                                            "Can we fix it?\\r\\nYes we can")),
+                 QStringLiteral("1"));
+        ClientDeInitDelayMs = 0;
+        QCOMPARE(ClientDemo_StartUp(), 1);
+    }
+
+    void cleanupTestCase() { ClientDemo_ShutDown(); }
+
+    void failedConnectShowsNothing() {
+        SetText("HostField", QStringLiteral("127.0.0.1"));
+        SetText("PortField", QString::number(ClosedPort()));
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("ConnectButton"); });
+        QCOMPARE(boxes.size(), 0);
+        QCOMPARE(FrontEndState.Connected, 0);
+        QVERIFY(!IsEnabled("UserField"));
+        QVERIFY(!IsEnabled("RegisterButton"));
+    }
+
+    void connectEnablesTheAccountControls() {
+        SetText("PortField", QString::number(Server.Port()));
+        Click("ConnectButton");
+        QCOMPARE(FrontEndState.Connected, 1);
+        for (const char *name :
+             {"UserField", "PassField", "LoginButton", "LogoutButton", "RegisterButton"}) {
+            QVERIFY2(IsEnabled(name), name);
+        }
+        for (const char *name : {"OnlineList", "ChatView", "MessageField", "SendButton"}) {
+            QVERIFY2(!IsEnabled(name), name);
+        }
+    }
+
+    void refusedRegistrationDoesNotLogIn_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("invalid name") << "bad name"
+                                      << "secret12" << 5
+                                      << QString::fromUtf8(
+                                             "Benutzername ungültig. Muss aus A-Z, "
+                                             "a-z, 0-9 und _ bestehen");
+        QTest::newRow("short password") << "dave"
+                                        << "abc" << 3 << "Passwort zu kurz";
+        QTest::newRow("existing name") << "bob"
+                                       << "another1" << 2 << "Benutzername existiert schon";
+    }
+
+    void refusedRegistrationDoesNotLogIn() {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        SetText("UserField", name);
+        SetText("PassField", password);
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("RegisterButton"); });
+        QCOMPARE(boxes.size(), 1);  // the registration's message only: no login was tried
+        QCOMPARE(boxes[0].Title, QStringLiteral("Fehler"));
+        QCOMPARE(boxes[0].Text, text);
+        QCOMPARE(FrontEndState.LastReplyCode, code);
+        QCOMPARE(FrontEndState.LoggedIn.load(), 0);
+        QVERIFY(IsEnabled("RegisterButton"));
+        QVERIFY(!IsEnabled("MessageField"));
+    }
+
+    void refusedLoginShowsItsText_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("unknown user") << "nobody"
+                                      << "secret12"
+                                      << "Unbekannter Benutzername";
+        QTest::newRow("wrong password") << "bob"
+                                        << "wrong123"
+                                        << "Falsches Passwort";
+        QTest::newRow("logged in elsewhere") << "bob"
+                                             << "bobpass1"
+                                             << "Benutzername schon eingeloggt";
+    }
+
+    void refusedLoginShowsItsText() {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(QString, text);
+        SetText("UserField", name);
+        SetText("PassField", password);
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("LoginButton"); });
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].Text, text);
+        QCOMPARE(FrontEndState.LoggedIn.load(), 0);
+        QCOMPARE(FrontEndState.LoginName, name.toStdString());
+    }
+
+    void registrationLogsInAtOnce() {
+        SetText("UserField", QStringLiteral("alice"));
+        SetText("PassField", QStringLiteral("alicepw1"));
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("RegisterButton"); });
+        QCOMPARE(boxes.size(), 0);
+        QCOMPARE(FrontEndState.LoggedIn.load(), 1);
+        QCOMPARE(FrontEndState.LoginName, std::string("alice"));
+        QVERIFY(!IsEnabled("RegisterButton"));
+        for (const char *name :
+             {"OnlineList", "ChatView", "MessageField", "SendButton", "AdministrateButton"}) {
+            QVERIFY2(IsEnabled(name), name);
+        }
+    }
+
+    void onlineListShowsWhoIsOnline() {
+        QTRY_VERIFY_WITH_TIMEOUT(OnlineNames().contains(QStringLiteral("alice")) &&
+                                     OnlineNames().contains(QStringLiteral("bob")),
+                                 10000);
+    }
+
+    void receivedMessagesAppearAsPlainText() {
+        QCOMPARE(Bob.Command(QStringLiteral("global <b>bold</b> & <i>")), QStringLiteral("1"));
+        QCOMPARE(Bob.Command(QStringLiteral("private alice second")), QStringLiteral("1"));
+        auto *chat = Find<QPlainTextEdit>("ChatView");
+        QTRY_VERIFY_WITH_TIMEOUT(chat->toPlainText().contains(QStringLiteral("bob: second")),
+                                 10000);
+        const QStringList lines = chat->toPlainText().split(QLatin1Char('\n'));
+        const qsizetype first = lines.indexOf(QStringLiteral("bob: <b>bold</b> & <i>"));
+        QVERIFY2(first >= 0, qPrintable(chat->toPlainText()));
+        QCOMPARE(lines.indexOf(QStringLiteral("bob: second")), first + 1);  // in arrival order
+    }
+
+    void sendButtonSendsAndEmptiesTheField() {
+        SetText("MessageField", QString::fromUtf8("Grüße an alle"));
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("SendButton"); });
+        QCOMPARE(boxes.size(), 0);
+        QCOMPARE(FrontEndState.LastReplyCode, 1);
+        QVERIFY(TextOf("MessageField").isEmpty());
+        // The text travels as Windows-1252 bytes.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Bob.Command(QStringLiteral("receive")).contains(QStringLiteral("alice: Gr\\xFC\\xDFe")),
+            10000);
+    }
+
+    void sendButtonWithEmptyFieldSendsNothing() {
+        SetText("MessageField", QString());
+        FrontEndState.LastReplyCode = -77;
+        Click("SendButton");
+        QCOMPARE(FrontEndState.LastReplyCode, -77);
+    }
+
+    void privateMessageThroughTheInputRequester() {
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QVERIFY(IsEnabled("SendPrivateButton"));
+        bool checked = false;
+        const bool answered = RespondToDialogDuring<QInputDialog>(
+            [] { Click("SendPrivateButton"); },
+            [&checked](QInputDialog *dialog) {
+                checked = dialog->windowTitle() == QStringLiteral("Nachricht senden") &&
+                          dialog->labelText() == QStringLiteral("Nachricht an bob senden") &&
+                          dialog->textValue().isEmpty();
+                auto *buttons = dialog->findChild<QDialogButtonBox *>();
+                QPushButton *cancel = buttons ? buttons->button(QDialogButtonBox::Cancel) : nullptr;
+                checked = checked && (cancel == nullptr || !cancel->isVisible());
+                dialog->setTextValue(QStringLiteral("psst"));
+                dialog->accept();
+            });
+        QVERIFY(answered);
+        QVERIFY(checked);
+        QCOMPARE(FrontEndState.LastReplyCode, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Bob.Command(QStringLiteral("receive")).contains(QStringLiteral("alice: psst")), 10000);
+    }
+
+    void closedOrEmptyInputRequesterSendsNothing() {
+        QVERIFY(IsShown("ProfileWindow"));
+        for (bool accept : {false, true}) {
+            FrontEndState.LastReplyCode = -77;
+            QVERIFY(RespondToDialogDuring<QInputDialog>(
+                [] { Click("SendPrivateButton"); },
+                [accept](QInputDialog *dialog) { accept ? dialog->accept() : dialog->reject(); }));
+            QCOMPARE(FrontEndState.LastReplyCode, -77);
+        }
+    }
+
+    void anotherUsersProfileIsShownReadOnly() {
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QCOMPARE(FrontEndState.OwnProfileShown, 0);
+        QCOMPARE(TextOf("FirstNameField"), QStringLiteral("Bob"));
+        QCOMPARE(TextOf("SureNameField"), QStringLiteral("Builder"));
+        QCOMPARE(TextOf("CityField"), QStringLiteral("Leeds"));
+        QCOMPARE(TextOf("HomepageField"), QString());
+        QCOMPARE(Find<QPlainTextEdit>("SignatureEditor")->toPlainText(),
+                 QStringLiteral("Can we fix it?\nYes we can"));
+        for (const char *name :
+             {"FirstNameField", "SignatureEditor", "AvatarImage", "SaveButton"}) {
+            QVERIFY2(!IsEnabled(name), name);
+        }
+        QVERIFY(IsEnabled("FlushCacheButton"));
+        QVERIFY(Find<QLabel>("AvatarImage")->pixmap().isNull());
+    }
+
+    void flushCacheFetchesTheProfileAgain() {
+        QCOMPARE(Bob.Command(QStringLiteral("setprofile Bob|Builder|UK|York|1.1.1980||")),
+                 QStringLiteral("1"));
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QCOMPARE(TextOf("CityField"), QStringLiteral("Leeds"));  // still the cached text
+        Click("FlushCacheButton");
+        QCOMPARE(TextOf("CityField"), QStringLiteral("York"));
+        QVERIFY(Find<QPlainTextEdit>("SignatureEditor")->toPlainText().isEmpty());
+        QVERIFY(IsShown("ProfileWindow"));
+    }
+
+    void ownProfileIsEditedSavedAndShownAgain() {
+        QVERIFY(ShowProfileOf(QStringLiteral("alice")));
+        QCOMPARE(FrontEndState.OwnProfileShown, 1);
+        QVERIFY(IsEnabled("SaveButton"));
+        QVERIFY(!IsEnabled("FlushCacheButton"));
+        QVERIFY(!IsEnabled("SendPrivateButton"));
+        SetText("FirstNameField", QStringLiteral("Anna"));
+        SetText("SureNameField", QString::fromUtf8("Müller"));
+        SetText("CountryField", QStringLiteral("DE"));
+        SetText("CityField", QString::fromUtf8("Köln"));
+        SetText("BirthField", QStringLiteral("2.3.1995"));
+        SetText("HomepageField", QString());
+        Find<QPlainTextEdit>("SignatureEditor")->setPlainText(QStringLiteral("Zeile 1\nZeile 2"));
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("SaveButton"); });
+        QCOMPARE(boxes.size(), 0);
+        QCOMPARE(FrontEndState.LastReplyCode, 1);
+
+        // On the wire: Windows-1252, LF CR line ends, the signature's lines joined by CR LF.
+        QCOMPARE(Bob.Command(QStringLiteral("getprofile alice")),
+                 QStringLiteral("VERSION 1\\n\\rFirstName: Anna\\n\\rSureName: M\\xFCller\\n\\r"
+                                "Country: DE\\n\\rCity: K\\xF6ln\\n\\rBirth: 2.3.1995\\n\\r"
+                                "Homepage: \\n\\rSignature: Zeile 1\\r\\nZeile 2"));
+
+        Click("CloseProfileButton");
+        QVERIFY(!IsShown("ProfileWindow"));
+        QVERIFY(ShowProfileOf(QStringLiteral("alice")));
+        QCOMPARE(TextOf("SureNameField"), QString::fromUtf8("Müller"));
+        QCOMPARE(TextOf("CityField"), QString::fromUtf8("Köln"));
+        QCOMPARE(Find<QPlainTextEdit>("SignatureEditor")->toPlainText(),
+                 QStringLiteral("Zeile 1\nZeile 2"));
+    }
+
+    void avatarIsChosenThroughTheFileRequester() {
+        QVERIFY(IsShown("ProfileWindow") && FrontEndState.OwnProfileShown == 1);
+        const QString small = MakePicture(Pictures, QStringLiteral("small.png"), {40, 30});
+        const QString wide = MakePicture(Pictures, QStringLiteral("wide.png"), {101, 100});
+        QVERIFY(!small.isEmpty() && !wide.isEmpty());
+
+        // Cancelled: nothing sent, no default file for the next requester.
+        FrontEndState.LastReplyCode = -77;
+        QVERIFY(RespondToDialogDuring<QFileDialog>(DoubleClickAvatar,
+                                                   [](QFileDialog *d) { d->reject(); }));
+        QCOMPARE(FrontEndState.LastReplyCode, -77);
+        QVERIFY(FrontEndState.AvatarFile.empty());
+
+        bool standardRequester = false;
+        QVERIFY(RespondToDialogDuring<QFileDialog>(DoubleClickAvatar, [&](QFileDialog *d) {
+            standardRequester = d->windowTitle() == QString::fromUtf8("Avatar wählen") &&
+                                d->testOption(QFileDialog::DontUseNativeDialog);
+            d->selectFile(small);
+            static_cast<QDialog *>(d)->accept();
+        }));
+        QVERIFY(standardRequester);
+        QCOMPARE(FrontEndState.LastReplyCode, 1);
+        QCOMPARE(QString::fromStdString(FrontEndState.AvatarFile), small);
+        QCOMPARE(Find<QLabel>("AvatarImage")->pixmap().size(), QSize(40, 30));
+
+        // Too wide: refused before sending; the requester opened on the previous file.
+        QString defaultFile;
+        QList<SeenBox> boxes;
+        QVERIFY(RespondToDialogDuring<QFileDialog>(
+            [&boxes] { boxes = AnswerBoxesDuring(DoubleClickAvatar); },
+            [&](QFileDialog *d) {
+                defaultFile = d->selectedFiles().value(0);
+                d->selectFile(wide);
+                static_cast<QDialog *>(d)->accept();
+            }));
+        QCOMPARE(defaultFile, small);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].Text, QStringLiteral("Avatar zu groß, max 100x100 Pixel"));
+        QCOMPARE(Find<QLabel>("AvatarImage")->pixmap().size(), QSize(40, 30));
+    }
+
+    void profileWithoutAvatarClearsThePicture() {
+        QVERIFY(!Find<QLabel>("AvatarImage")->pixmap().isNull());
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QVERIFY(Find<QLabel>("AvatarImage")->pixmap().isNull());
+    }
+
+    void failedLoginWhileLoggedInKeepsTheLogin() {
+        Click("AdministrateButton");
+        QVERIFY(IsShown("AdminWindow"));
+        SetText("UserField", QStringLiteral("bob"));
+        SetText("PassField", QStringLiteral("bobpass1"));
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("LoginButton"); });
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(FrontEndState.LoggedIn.load(), 1);
+        QVERIFY(!IsShown("AdminWindow"));
+        QVERIFY(!IsShown("ProfileWindow"));
+        QVERIFY(IsEnabled("SendButton"));
+    }
+
+    void logoutKeepsTheOldContents() {
+        const QList<SeenBox> boxes = AnswerBoxesDuring([] { Click("LogoutButton"); });
+        QCOMPARE(boxes.size(), 0);
+        QCOMPARE(FrontEndState.LoggedIn.load(), 0);
+        QVERIFY(!IsEnabled("OnlineList"));
+        QVERIFY(!IsEnabled("ChatView"));
+        QVERIFY(IsEnabled("RegisterButton"));
+        QVERIFY(OnlineNames().contains(QStringLiteral("bob")));
+        QVERIFY(Find<QPlainTextEdit>("ChatView")->toPlainText().contains(QStringLiteral("bob: ")));
+    }
+
+    void disconnectReturnsToTheStartState() {
+        Click("DisconnectButton");
+        QCOMPARE(FrontEndState.Connected, 0);
+        for (const char *name : {"UserField", "PassField", "LoginButton", "RegisterButton"}) {
+            QVERIFY2(!IsEnabled(name), name);
+        }
+        QVERIFY(IsEnabled("ConnectButton"));
+    }
+};
+
+QTEST_MAIN(GuiHandlerTests)
+#include "tst_gui_handlers.moc"
