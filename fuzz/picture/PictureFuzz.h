@@ -10,8 +10,8 @@
 
 namespace picture_fuzz {
 
-// Limits that keep each run fast while still covering multi-megabyte pictures.
-inline const PictureLimits kLimits{2048, 2048, 16u << 20};
+// Limits that keep each run fast while still covering pictures of a few megabytes.
+inline const PictureLimits kLimits{1024, 1024, 4u << 20};
 
 template <typename Decode, typename Measure>
 void FuzzOne(const uint8_t *data, size_t size, Decode decode, Measure measure) {
