@@ -38,9 +38,8 @@ void PostChatLines(QStringList lines) {
     QMetaObject::invokeMethod(
         view,
         [view, lines = std::move(lines)] {
-            for (const QString &line : lines) {
-                view->appendPlainText(line);  // plain text: never read as markup
-            }
+            // One new last line each, in order; plain text, never read as markup.
+            view->appendPlainText(lines.join(QLatin1Char('\n')));
         },
         Qt::QueuedConnection);
 }
