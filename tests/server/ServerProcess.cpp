@@ -1,0 +1,143 @@
+#include "ServerProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char **environ;
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("server-test-" + std::to_string(getpid()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path ServerProcess::binary() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path() / "community_server";
+}
+
+ServerProcess::ServerProcess(const std::filesystem::path &folder,
+                             std::vector<std::string> extraArgs) {
+    std::filesystem::path passwordFile = folder / "admin-password.txt";
+    if (!std::filesystem::exists(passwordFile))
+        std::ofstream(passwordFile) << kAdminPassword << "\n";
+    logFile_ = folder / "server.log";
+
+    std::vector<std::string> args = {binary().string(),
+                                     "--bind",
+                                     "127.0.0.1",
+                                     "--port",
+                                     "0",
+                                     "--db",
+                                     (folder / "community.db").string(),
+                                     "--admin-password-file",
+                                     passwordFile.string(),
+                                     "--hash-ops",
+                                     "1",
+                                     "--hash-memory-kib",
+                                     "8"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile_.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    stdoutFd_ = out[0];
+    if (rc != 0) {
+        pid_ = -1;
+        return;
+    }
+
+    // Wait for "listening on ADDRESS:PORT".
+    std::string seen;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{stdoutFd_, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[256];
+        ssize_t n = read(stdoutFd_, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        seen.append(buffer, static_cast<size_t>(n));
+        auto at = seen.find("listening on ");
+        auto end = seen.find('\n', at);
+        if (at != std::string::npos && end != std::string::npos) {
+            std::string line = seen.substr(at, end - at);
+            port_ = std::atoi(line.substr(line.rfind(':') + 1).c_str());
+            break;
+        }
+    }
+}
+
+ServerProcess::~ServerProcess() {
+    if (pid_ > 0 && !exited_) {
+        if (stop(SIGTERM, std::chrono::seconds(10)) < 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    if (stdoutFd_ >= 0)
+        close(stdoutFd_);
+}
+
+bool ServerProcess::running() {
+    if (pid_ <= 0 || exited_)
+        return false;
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        exited_ = true;
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    return true;
+}
+
+int ServerProcess::waitForExit(std::chrono::seconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return exited_ ? exitStatus_ : -1;
+}
+
+int ServerProcess::stop(int signal, std::chrono::seconds timeout) {
+    if (running())
+        kill(pid_, signal);
+    return waitForExit(timeout);
+}
+
+std::string ServerProcess::log() const {
+    std::ifstream in(logFile_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}

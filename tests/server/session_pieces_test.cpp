@@ -1,0 +1,179 @@
+// The pieces behind the jobs: names, the streamed layout, inboxes, rate limits, and moving
+// messages between sessions and the store while users log in and out.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ChatMessage.h"
+#include "MessageRouter.h"
+#include "Presence.h"
+#include "RateLimit.h"
+#include "ServerProcess.h"
+#include "UserName.h"
+#include "store/Store.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(UserName, ValidNamesAreLowerCasedOthersRefused) {
+    EXPECT_EQ(NormalizeUserName("Ann_Marie9"), "ann_marie9");
+    EXPECT_EQ(NormalizeUserName(std::string(32, 'Z')), std::string(32, 'z'));
+    for (std::string bad : {std::string(), std::string(33, 'a'), std::string("a b"),
+                            std::string("a-b"), std::string("\xe4"), std::string("a\n")})
+        EXPECT_FALSE(NormalizeUserName(bad).has_value()) << Printable(bad);
+    EXPECT_EQ(Printable("a\nb\\\xff"), "a\\x0ab\\x5c\\xff");
+    EXPECT_EQ(Printable(std::string(60, 'x')), std::string(48, 'x') + "...");
+}
+
+TEST(ChatMessage, EmptyPartsStillCarryTheirZeroByte) {
+    EXPECT_EQ(EncodeStreamedMessage("", ""), (std::vector<uint8_t>{1, 0, 0, 0, 1, 0, 0, 0, 0, 0}));
+    auto block = EncodeStreamedMessage("ab", std::string(300, 'x'));
+    ASSERT_EQ(block.size(), 8u + 3 + 301);
+    EXPECT_EQ(block[4], 301 & 0xff);
+    EXPECT_EQ(block[5], 301 >> 8);
+    EXPECT_EQ(block[10], 0);
+    EXPECT_EQ(block.back(), 0);
+}
+
+TEST(Inbox, DropsTheOldestWhenFullAndKeepsOnlyPrivateOnes) {
+    Inbox inbox(2);
+    EXPECT_FALSE(inbox.push(MakeChatMessage("a", "1", true)));
+    EXPECT_FALSE(inbox.push(MakeChatMessage("a", "2", false)));
+    EXPECT_TRUE(inbox.push(MakeChatMessage("a", "3", true)));
+    EXPECT_EQ(inbox.dropped(), 1u);
+    EXPECT_EQ(inbox.front()->text, "2");
+    auto kept = inbox.takePrivate();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0]->text, "3");
+    EXPECT_TRUE(inbox.empty());
+}
+
+TEST(RateLimit, BucketAllowsABurstThenTheRate) {
+    TokenBucket bucket(3, 2);
+    SteadyTime t{};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(bucket.take(t));
+    EXPECT_FALSE(bucket.take(t));
+    EXPECT_FALSE(bucket.take(t + 400ms));
+    EXPECT_TRUE(bucket.take(t + 500ms));
+    EXPECT_TRUE(bucket.take(t + 60s));
+    EXPECT_TRUE(bucket.take(t + 60s));
+    EXPECT_TRUE(bucket.take(t + 60s));
+    EXPECT_FALSE(bucket.take(t + 60s)) << "the burst does not grow past its size";
+}
+
+TEST(RateLimit, ThrottleBlocksAfterFailuresForAWhile) {
+    FailureThrottle throttle(3, 60s);
+    SteadyTime t{};
+    EXPECT_FALSE(throttle.fail("1.2.3.4", t));
+    EXPECT_FALSE(throttle.fail("1.2.3.4", t));
+    EXPECT_FALSE(throttle.blocked("1.2.3.4", t));
+    EXPECT_TRUE(throttle.fail("1.2.3.4", t + 1s));
+    EXPECT_TRUE(throttle.blocked("1.2.3.4", t + 60s));
+    EXPECT_FALSE(throttle.blocked("5.6.7.8", t + 2s));
+    EXPECT_FALSE(throttle.blocked("1.2.3.4", t + 62s));
+    EXPECT_FALSE(throttle.fail("1.2.3.4", t + 62s)) << "a new count after the block";
+
+    throttle.fail("5.6.7.8", t);
+    throttle.succeed("5.6.7.8");
+    throttle.fail("5.6.7.8", t);
+    EXPECT_FALSE(throttle.fail("5.6.7.8", t)) << "success cleared the count";
+}
+
+TEST(RateLimit, ThrottleRemembersABoundedNumberOfAddresses) {
+    FailureThrottle throttle(1, 60s, 4);
+    SteadyTime t{};
+    for (int i = 0; i < 10; ++i)
+        throttle.fail("10.0.0." + std::to_string(i), t + std::chrono::seconds(i));
+    EXPECT_TRUE(throttle.blocked("10.0.0.9", t + 10s));
+    EXPECT_FALSE(throttle.blocked("10.0.0.0", t + 10s)) << "forgotten to make room";
+}
+
+// Sessions, the router and presence over a real store, without the network.
+class Routing : public ::testing::Test {
+protected:
+    Routing() : store(folder.path() / "s.db"), router(sessions, store, 100000) {
+        for (const char *name : {"ann", "ben", "cid"})
+            store.accounts.insert(name, "h", 1);
+    }
+    SessionPtr connect(intptr_t master) {
+        bool created = false;
+        return sessions.attach(master, "127.0.0.1", int32_t(master), 100000, TokenBucket(1e9, 1e9),
+                               created);
+    }
+    std::vector<std::string> drain(Session &session) {
+        std::vector<std::string> texts;
+        router.stream(session, 1000, [&](std::span<const uint8_t> block) {
+            texts.emplace_back(reinterpret_cast<const char *>(block.data()) + 8 + block[0]);
+            return true;
+        });
+        return texts;
+    }
+
+    TempFolder folder;
+    Store store;
+    SessionRegistry sessions;
+    MessageRouter router;
+    std::vector<intptr_t> kicked;
+    Presence presence{sessions, router, [this](intptr_t m) { kicked.push_back(m); }};
+};
+
+TEST_F(Routing, RefusedSendLeavesTheMessageWaiting) {
+    auto ben = connect(1);
+    ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
+    router.sendPrivate("ann", "ben", "one");
+    router.sendPrivate("ann", "ben", "two");
+    int calls = 0;
+    EXPECT_EQ(router.stream(*ben, 100, [&](auto) { return ++calls == 1; }), 1);
+    EXPECT_EQ(drain(*ben), std::vector<std::string>{"two"});
+    EXPECT_EQ(router.sendPrivate("ann", "nobody", "x"), MessageRouter::Outcome::UnknownRecipient);
+}
+
+TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
+    auto ben = connect(1);
+    auto admin = connect(2);
+    ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
+    ASSERT_EQ(presence.login(admin, "cid"), Presence::LoginOutcome::LoggedIn);
+    router.sendPrivate("ann", "ben", "kept");
+    router.sendGlobal("ann", "global");
+    EXPECT_TRUE(presence.forceLogin(admin, "ben"));
+    EXPECT_EQ(kicked, std::vector<intptr_t>{1});
+    EXPECT_EQ(drain(*admin), std::vector<std::string>{"kept"});
+    EXPECT_EQ(*sessions.onlineList(), "ben\n\r");
+    EXPECT_EQ(store.offline.count("cid"), 0) << "cid had nothing private waiting";
+}
+
+TEST_F(Routing, NoMessageIsLostWhileTheRecipientLogsInAndOut) {
+    auto ben = connect(1);
+    constexpr int kSenders = 4, kPerSender = 300;
+    std::atomic<bool> sending{true};
+    std::vector<std::string> received;
+    std::thread recipient([&] {
+        while (sending) {
+            ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
+            for (auto &t : drain(*ben))
+                received.push_back(t);
+            presence.logout(ben);
+        }
+    });
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s)
+        senders.emplace_back([&, s] {
+            for (int i = 0; i < kPerSender; ++i)
+                router.sendPrivate("ann", "ben", std::to_string(s) + ":" + std::to_string(i));
+        });
+    for (auto &t : senders)
+        t.join();
+    sending = false;
+    recipient.join();
+    ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
+    for (auto &t : drain(*ben))
+        received.push_back(t);
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(std::unique(received.begin(), received.end()), received.end()) << "duplicates";
+    EXPECT_EQ(received.size(), size_t(kSenders * kPerSender));
+}
+
+}  // namespace
