@@ -14,11 +14,12 @@ ControlsRecord Controls;
 
 namespace {
 
-// The controls are laid out in pixels for a small dialog font; use one of that size so their texts
-// fit on every platform.
+// The controls are laid out in pixels for a small, narrow dialog font; use one of that size (and a
+// condensed face where the system has one) so that their texts fit on every platform.
 void UseDialogFont(QWidget *window) {
     QFont font = window->font();
     font.setPixelSize(11);
+    font.setStretch(QFont::Condensed);
     window->setFont(font);
 }
 
