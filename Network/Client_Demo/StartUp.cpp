@@ -15,6 +15,7 @@
 #include "Network/Client_Demo/Handlers.h"
 #include "Network/Client_Demo/MessageBox.h"
 #include "Network/Client_Demo/ProfileDisplay.h"
+#include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/Workers.h"
 #include "Network/Include/Drovik_Inc.h"
 
@@ -64,7 +65,13 @@ int ClientDemo_StartUp() {
     }
     // The picture decoders (BMP, JPEG, PNG) are built in: there is nothing to register.
     ChooseMillisecondsClock();
-    ClientInit();
+    if (ClientInit() != 1) {
+        RefuseToStart(QStringLiteral("the cluster library could not set up the client.\n\n%1")
+                          .arg(FromWire(GetLastErrorText())));
+        ClientDeInit();
+        UnloadClusterLibrary();
+        return 0;
+    }
     InstallErrorHandler();
     RecordLocation();
 

@@ -43,6 +43,9 @@ QStringList OnlineNames() {
 // A left double-click on the user's entry of OnlineList, as the user makes it. The list is
 // refilled every 2.5 s, so the click is repeated until the profile of that user is shown.
 bool ShowProfileOf(const QString &user) {
+    if (IsShown("ProfileWindow")) {
+        Click("CloseProfileButton");
+    }
     auto *list = Find<QListWidget>("OnlineList");
     for (int attempt = 0; attempt < 20; ++attempt) {
         const QList<QListWidgetItem *> items = list->findItems(user, Qt::MatchExactly);
