@@ -1,9 +1,12 @@
 // Decoding a 100 x 100 avatar from memory, once per format: the time of every single decode is
-// recorded and reported as p50 and p99 (microseconds). Goal: p99 at most 1 ms.
+// recorded and reported as p50 and p99 (microseconds). Goal: p99 at most 1 ms. The processor time
+// of each decode is reported too (cpu_p50_us, cpu_p99_us): on a busy machine the elapsed time's
+// tail mostly measures waiting for a processor.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <vector>
 
 #include "Network/Common/Picture.h"
@@ -39,20 +42,26 @@ double Percentile(std::vector<double> &samples, double fraction) {
 
 void DecodeAvatar(benchmark::State &state, const ByteVector &bytes) {
     std::vector<double> micros;
+    std::vector<double> cpuMicros;
     for (auto _ : state) {
+        const std::clock_t cpuStart = std::clock();
         const auto start = std::chrono::steady_clock::now();
         auto picture = DecodePicture(bytes);
         const auto end = std::chrono::steady_clock::now();
+        const std::clock_t cpuEnd = std::clock();
         benchmark::DoNotOptimize(picture);
         if (!picture || picture->Width != 100) {
             state.SkipWithError("the avatar did not decode");
             break;
         }
         micros.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        cpuMicros.push_back(1e6 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC);
     }
     state.counters["bytes"] = static_cast<double>(bytes.size());
     state.counters["p50_us"] = Percentile(micros, 0.50);
     state.counters["p99_us"] = Percentile(micros, 0.99);
+    state.counters["cpu_p50_us"] = Percentile(cpuMicros, 0.50);
+    state.counters["cpu_p99_us"] = Percentile(cpuMicros, 0.99);
 }
 
 }  // namespace
