@@ -29,8 +29,10 @@ R numberAt(intptr_t handle, int32_t index, int32_t type) {
         const ParamList::Value *v = index < 0 ? nullptr : l.at(static_cast<size_t>(index), type);
         if (v == nullptr)
             return R{};
-        if constexpr (std::is_floating_point_v<R>)
-            return static_cast<R>(v->real);
+        if constexpr (std::is_same_v<R, float>)
+            return v->single;
+        else if constexpr (std::is_same_v<R, double>)
+            return v->real;
         else
             return static_cast<R>(v->integer);
     });

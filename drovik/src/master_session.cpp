@@ -217,11 +217,14 @@ void MasterSession::answer(uint64_t jobId, int32_t event) {
     send(wire::encodeResult(jobId, event, DROVIK_TYPE_NONE, {}));
 }
 
-void MasterSession::jobFinished() {
+void MasterSession::jobFinished(wire::Frame outcome) {
     {
+        // The job's place is free before its outcome leaves: a master that submits again as soon
+        // as it has the outcome must not meet the limit of the job that just ended.
         std::lock_guard guard(lock_);
         --activeJobs_;
     }
+    send(std::move(outcome));
     finaliseIfDone();
 }
 

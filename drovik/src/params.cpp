@@ -47,25 +47,42 @@ bool validSignature(std::string_view signature) {
     return true;
 }
 
+namespace {
+ParamList::Value valueOf(int32_t type) {
+    ParamList::Value v;
+    v.type = type;
+    return v;
+}
+}  // namespace
+
 void ParamList::addLong(int32_t v) {
-    values_.push_back({DROVIK_TYPE_LONG, v, 0, {}});
+    values_.push_back(valueOf(DROVIK_TYPE_LONG));
+    values_.back().integer = v;
 }
+
 void ParamList::addInteger(int64_t v) {
-    values_.push_back({DROVIK_TYPE_INTEGER, v, 0, {}});
+    values_.push_back(valueOf(DROVIK_TYPE_INTEGER));
+    values_.back().integer = v;
 }
+
 void ParamList::addFloat(float v) {
-    values_.push_back({DROVIK_TYPE_FLOAT, 0, v, {}});
+    values_.push_back(valueOf(DROVIK_TYPE_FLOAT));
+    values_.back().single = v;
 }
+
 void ParamList::addDouble(double v) {
-    values_.push_back({DROVIK_TYPE_DOUBLE, 0, v, {}});
+    values_.push_back(valueOf(DROVIK_TYPE_DOUBLE));
+    values_.back().real = v;
 }
+
 void ParamList::addQuad(int64_t v) {
-    values_.push_back({DROVIK_TYPE_QUAD, v, 0, {}});
+    values_.push_back(valueOf(DROVIK_TYPE_QUAD));
+    values_.back().integer = v;
 }
 
 void ParamList::addString(std::string_view text) {
     text = text.substr(0, text.find('\0'));
-    Value v{DROVIK_TYPE_STRING, 0, 0, {}};
+    Value v = valueOf(DROVIK_TYPE_STRING);
     v.bytes.reserve(text.size() + 1);
     v.bytes.assign(text.begin(), text.end());
     v.bytes.push_back(0);
@@ -73,7 +90,8 @@ void ParamList::addString(std::string_view text) {
 }
 
 void ParamList::addMemory(std::span<const uint8_t> bytes) {
-    values_.push_back({DROVIK_TYPE_MEMORY, 0, 0, {bytes.begin(), bytes.end()}});
+    values_.push_back(valueOf(DROVIK_TYPE_MEMORY));
+    values_.back().bytes.assign(bytes.begin(), bytes.end());
 }
 
 const ParamList::Value *ParamList::at(size_t index, int32_t type) const {
@@ -123,7 +141,7 @@ void ParamList::encode(ByteWriter &out) const {
                 out.i64(v.integer);
                 break;
             case DROVIK_TYPE_FLOAT:
-                out.f32(static_cast<float>(v.real));
+                out.f32(v.single);
                 break;
             case DROVIK_TYPE_DOUBLE:
                 out.f64(v.real);

@@ -19,9 +19,10 @@ class ByteWriter;
 class ParamList {
 public:
     struct Value {
-        int32_t type = 0;            // DROVIK_TYPE_*
-        int64_t integer = 0;         // long, integer and quad values
-        double real = 0;             // float and double values
+        int32_t type = 0;     // DROVIK_TYPE_*
+        int64_t integer = 0;  // long, integer and quad values
+        double real = 0;      // a double value
+        float single = 0;     // a float value, kept as it is so that every bit pattern survives
         std::vector<uint8_t> bytes;  // memory as given; a text with its terminating zero
     };
 

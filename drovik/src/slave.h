@@ -44,8 +44,8 @@ public:
     void shutdownByServer();
     // Any thread: tells the master it is kicked and closes. False when not connected.
     bool kick();
-    // Worker: one of this master's jobs has ended.
-    void jobFinished();
+    // Worker: one of this master's jobs has ended; sends its outcome.
+    void jobFinished(wire::Frame outcome);
     // Any thread: sends a frame; a master that does not read is dropped.
     bool send(wire::Frame frame);
 

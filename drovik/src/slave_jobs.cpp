@@ -65,8 +65,7 @@ void runJob(const std::shared_ptr<SlaveJob> &job) {
             frame = wire::encodeResult(job->wireId, outcome, DROVIK_TYPE_NONE, {});
         }
     }
-    session.send(std::move(frame));
-    session.jobFinished();
+    session.jobFinished(std::move(frame));
 }
 
 bool setJobValue(intptr_t handle, int32_t type, std::span<const uint8_t> bytes) {

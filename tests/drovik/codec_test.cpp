@@ -197,3 +197,27 @@ TEST(Codec, TextsStopAtTheirFirstZero) {
 
 }  // namespace
 }  // namespace drovik
+
+namespace drovik {
+namespace {
+
+TEST(Codec, FloatBitPatternsSurviveTheWire) {
+    const uint32_t signalingNan = 0xFFBFFFFF;
+    float f;
+    std::memcpy(&f, &signalingNan, 4);
+    ParamList l;
+    l.addFloat(f);
+    std::vector<uint8_t> bytes;
+    ByteWriter w(bytes);
+    l.encode(w);
+    ByteReader r(bytes);
+    auto back = ParamList::decode(r);
+    ASSERT_TRUE(back);
+    uint32_t bits;
+    float single = back->at(0, DROVIK_TYPE_FLOAT)->single;
+    std::memcpy(&bits, &single, 4);
+    EXPECT_EQ(bits, signalingNan);
+}
+
+}  // namespace
+}  // namespace drovik
