@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Starts a community server on a free port with a fresh store and runs the load generator
+# against it. Usage: bench/server/run_server_load.sh [CLIENTS] [extra server_load options]
+# e.g. bench/server/run_server_load.sh 5000 --duration 60
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build}
+clients=${1:-5000}
+shift || true
+
+# Every simulated client is a connection, on both sides of loopback.
+ulimit -n "$(ulimit -Hn)"
+if [ "$(ulimit -n)" -lt $((clients * 2 + 1000)) ]; then
+  echo "open-file limit $(ulimit -n) is too low for $clients clients" >&2
+  exit 1
+fi
+
+cmake --build "$build" --target community_server server_load >/dev/null
+
+work=$(mktemp -d)
+trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+echo "load-admin" > "$work/admin.txt"
+# Cheap password hashing: the benchmark measures chat, not Argon2id.
+"$build/bin/community_server" --port 0 --db "$work/community.db" \
+  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
+  >"$work/stdout" 2>"$work/server.log" &
+server_pid=$!
+for _ in $(seq 100); do
+  grep -q "listening on" "$work/stdout" 2>/dev/null && break
+  sleep 0.1
+done
+port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
+[ -n "$port" ] || { echo "server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
+
+echo "server_load --clients $clients $* (server pid $server_pid, port $port, $(nproc) cores)"
+status=0
+"$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" "$@" || status=$?
+kill -TERM "$server_pid"
+wait "$server_pid" || true
+echo "server log: $(wc -l <"$work/server.log") lines, $(grep -c 'full: dropped' "$work/server.log" || true) about full inboxes"
+exit $status

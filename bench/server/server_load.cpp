@@ -1,0 +1,212 @@
+// Load generator for the community server: N simulated clients, each its own connection, that
+// log in and then poll and chat at the chat client's rates (see LoadWorker.cpp). Prints p50 and
+// p99 round trip, messages sent, delivered and lost, and the server's CPU and memory.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "LoadStats.h"
+#include "LoadWorker.h"
+
+namespace {
+
+// Descriptors the library's master uses per connection (socket, and its own event loop's), with
+// room to spare; measured on Linux.
+constexpr int kDescriptorsPerConnection = 5;
+
+struct Child {
+    pid_t pid = -1;
+    int ready = -1, go = -1, result = -1;
+};
+
+std::string readLine(int fd) {
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        line.push_back(c);
+    return line;
+}
+
+int autoProcesses(int clients) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    long usable = long(limit.rlim_cur) - 200;
+    long perProcess = std::max(1L, usable / kDescriptorsPerConnection);
+    return int((clients + perProcess - 1) / perProcess);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    LoadOptions o;
+    CLI::App app{"Load generator for the community server"};
+    app.option_defaults()->always_capture_default();
+    app.add_option("--host", o.host, "Server address");
+    app.add_option("--port", o.port, "Server port")->required();
+    app.add_option("--clients", o.clients, "Simulated clients, one connection each");
+    app.add_option("--processes", o.processes,
+                   "Processes sharing the clients (0: as many as the open-file limit needs)");
+    app.add_option("--masters", o.masters, "Library masters per process");
+    app.add_option("--warmup", o.warmupSeconds, "Seconds of chat before measuring");
+    app.add_option("--duration", o.durationSeconds, "Seconds measured");
+    app.add_option("--drain", o.drainSeconds, "Seconds of polling after the last send");
+    app.add_option("--poll-ms", o.pollMs, "Message collection interval per client");
+    app.add_option("--list-ms", o.listMs, "Online list interval per client");
+    app.add_option("--chat-ms", o.chatMs, "Private message interval per client");
+    app.add_option("--global-ms", o.globalMs, "Global message interval per process");
+    app.add_option("--server-pid", o.serverPid, "Server process, for its CPU and memory");
+    app.add_option("--prefix", o.prefix, "Prefix of the user names");
+    CLI11_PARSE(app, argc, argv);
+    if (o.processes <= 0)
+        o.processes = autoProcesses(o.clients);
+
+    // The workers are forked before any library thread exists.
+    std::vector<Child> children;
+    int first = 0;
+    for (int p = 0; p < o.processes; ++p) {
+        int share = o.clients / o.processes + (p < o.clients % o.processes ? 1 : 0);
+        int ready[2], go[2], result[2];
+        if (pipe(ready) || pipe(go) || pipe(result)) {
+            std::perror("pipe");
+            return 1;
+        }
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            close(go[1]);
+            close(result[0]);
+            RunLoadWorker(o, {p, first, share, ready[1], go[0], result[1]});
+        }
+        close(ready[1]);
+        close(go[0]);
+        close(result[1]);
+        children.push_back({pid, ready[0], go[1], result[0]});
+        first += share;
+    }
+
+    auto t0 = std::chrono::steady_clock::now();
+    long loggedIn = 0;
+    for (Child &c : children) {
+        std::string line = readLine(c.ready);
+        if (line.rfind("ready ", 0) != 0) {
+            std::fprintf(stderr, "a worker process failed before its clients were logged in\n");
+            for (Child &k : children)
+                kill(k.pid, SIGKILL);
+            return 1;
+        }
+        loggedIn += std::stol(line.substr(6));
+    }
+    std::printf("%ld of %d clients connected and logged in over %d processes in %.1f s\n", loggedIn,
+                o.clients, o.processes,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::fflush(stdout);
+    for (Child &c : children)
+        if (write(c.go, "go\n", 3) != 3)
+            return 1;
+
+    // The server is measured over the workers' window.
+    std::this_thread::sleep_for(std::chrono::seconds(o.warmupSeconds));
+    double serverCpu0 = o.serverPid ? ProcessCpuSeconds(o.serverPid) : -1;
+    auto m0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(o.durationSeconds));
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m0).count();
+    double serverCpu = o.serverPid ? ProcessCpuSeconds(o.serverPid) - serverCpu0 : -1;
+    double serverRss = o.serverPid ? ProcessMemoryMiB(o.serverPid, "VmRSS") : -1;
+    double serverPeak = o.serverPid ? ProcessMemoryMiB(o.serverPid, "VmHWM") : -1;
+
+    auto perKind = std::make_unique<LatencyHistogram[]>(kKinds);
+    auto all = std::make_unique<LatencyHistogram>();
+    std::map<std::string, uint64_t> counters;
+    struct Global {
+        bool acked = false;
+        uint64_t deliveries = 0;
+    };
+    std::map<std::string, Global> globals;
+    bool complete = true;
+    for (Child &c : children) {
+        bool ended = false;
+        for (std::string line; !(line = readLine(c.result)).empty();) {
+            std::istringstream in(line);
+            std::string tag;
+            in >> tag;
+            if (tag == "H") {
+                int kind = 0;
+                size_t step = 0;
+                uint64_t n = 0;
+                in >> kind >> step >> n;
+                perKind[size_t(kind)].addStep(step, n);
+                if (kind >= 2)  // the steady jobs; logins ran before the window
+                    all->addStep(step, n);
+            } else if (tag == "C") {
+                std::string name;
+                uint64_t value = 0;
+                in >> name >> value;
+                counters[name] += value;
+            } else if (tag == "G") {
+                std::string text;
+                int acked = 0;
+                uint64_t n = 0;
+                in >> text >> acked >> n;
+                globals[text].acked |= acked != 0;
+                globals[text].deliveries += n;
+            } else if (tag == "END") {
+                ended = true;
+            }
+        }
+        int status = 0;
+        waitpid(c.pid, &status, 0);
+        complete = complete && ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    uint64_t globalsSent = 0, globalDelivered = 0, globalLost = 0;
+    for (auto &[text, g] : globals) {
+        if (!g.acked)
+            continue;
+        ++globalsSent;
+        globalDelivered += g.deliveries;
+        if (g.deliveries < uint64_t(o.clients))
+            globalLost += uint64_t(o.clients) - g.deliveries;
+    }
+    auto u = [](uint64_t v) { return static_cast<unsigned long long>(v); };
+    uint64_t measured = all->count();
+    std::printf(
+        "measured %.1f s after %d s warm-up: %llu jobs (%.0f per second), %llu error "
+        "events, %llu connection events\n",
+        elapsed, o.warmupSeconds, u(measured), double(measured) / elapsed, u(counters["errors"]),
+        u(counters["connection_events"]));
+    std::printf("round trip: p50 %.2f ms, p99 %.2f ms, p99.9 %.2f ms\n", all->percentileMs(0.50),
+                all->percentileMs(0.99), all->percentileMs(0.999));
+    for (int k = 2; k < kKinds; ++k)
+        std::printf("  %-24s %8llu jobs, p50 %.2f ms, p99 %.2f ms\n", kJobNames[k],
+                    u(perKind[size_t(k)].count()), perKind[size_t(k)].percentileMs(0.50),
+                    perKind[size_t(k)].percentileMs(0.99));
+    std::printf(
+        "private messages: sent %llu, acknowledged %llu, refused %llu, delivered %llu, "
+        "lost %llu, duplicated %llu\n",
+        u(counters["sent"]), u(counters["acked"]), u(counters["refused"]), u(counters["delivered"]),
+        u(counters["lost"]), u(counters["duplicates"]));
+    if (counters["unacked"] || counters["unknown"])
+        std::printf("  (delivered without acknowledgement %llu, unknown texts %llu)\n",
+                    u(counters["unacked"]), u(counters["unknown"]));
+    std::printf("global messages: sent %llu, deliveries expected %llu, delivered %llu, lost %llu\n",
+                u(globalsSent), u(globalsSent * uint64_t(o.clients)), u(globalDelivered),
+                u(globalLost));
+    if (o.serverPid)
+        std::printf("server: CPU %.0f%% of one core, memory %.1f MiB (peak %.1f MiB)\n",
+                    100.0 * serverCpu / elapsed, serverRss, serverPeak);
+    std::printf("load generator: CPU %.0f%% of one core\n",
+                100.0 * double(counters["cpu_ms"]) / 1000.0 / elapsed);
+    if (!complete)
+        std::printf("a worker process did not finish cleanly: the figures are incomplete\n");
+    return complete && counters["lost"] == 0 && globalLost == 0 ? 0 : 2;
+}
