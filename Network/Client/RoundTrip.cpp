@@ -57,17 +57,28 @@ intptr_t BuildParameterList(std::initializer_list<JobParameter> parameters,
 void CollectReply(int32_t replyType, JobReply &reply) {
     reply.Event = ClientState.ReplySemaphore.Outcome;
     if (reply.Event == JobEvent_Finished) {
-        reply.Long = ClientState.ReplyLong;
-        reply.Double = ClientState.ReplyDouble;
-        reply.Text = ClientState.ReplyText;
-        reply.MessageCount = ClientState.MessageCount;
-        if (replyType == ReplyType_Memory) {
-            // The block passes to the request: the field keeps no address of it.
-            reply.Memory = std::move(ClientState.ReplyMemory);
-            ClientState.ReplyMemory.clear();
-            ClientState.ReplyMemorySize = 0;
+        // Only the field of the type asked for: the others hold what earlier replies left there.
+        switch (replyType) {
+            case ReplyType_Long:
+                reply.Long = ClientState.ReplyLong;
+                break;
+            case ReplyType_Double:
+                reply.Double = ClientState.ReplyDouble;
+                break;
+            case ReplyType_Text:
+                reply.Text = ClientState.ReplyText;
+                break;
+            case ReplyType_Memory:
+                // The block passes to the request: the field keeps no address of it.
+                reply.Memory = std::move(ClientState.ReplyMemory);
+                ClientState.ReplyMemory.clear();
+                ClientState.ReplyMemorySize = 0;
+                break;
+            case ReplyType_None:
+                reply.MessageCount = ClientState.MessageCount;
+                break;
         }
-    } else if (IsServerErrorEvent(reply.Event)) {
+    } else if (replyType == ReplyType_None && IsServerErrorEvent(reply.Event)) {
         // An error event of the server: the count of the previous job stands.
         reply.MessageCount = ClientState.MessageCount;
     }
