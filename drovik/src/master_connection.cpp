@@ -94,7 +94,12 @@ void MasterConnection::remove() {
         closeNow();
         return;
     }
-    asio::post(io_, [self = shared_from_this()] { self->closeNow(); });
+    // A weak reference: if the thread has already ended, the queued call must not keep the
+    // connection alive through its own io_context.
+    asio::post(io_, [weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->closeNow();
+    });
     if (!onAnyConnectionThread())
         join();
 }

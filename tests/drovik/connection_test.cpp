@@ -332,7 +332,13 @@ TEST_F(Garbage, SilentMasterIsDroppedAfterItsHeartbeatTimeout) {
     RawPeer peer(port_);
     peer.send(helloFrame());  // promises a ping every 100 ms, then never sends one
     EXPECT_EQ(peer.read(11), welcomeFrame());
+    intptr_t silent = 0;
+    for (intptr_t m = Drovik_Slave_IterateMasters(slave_, 0); m; m = Drovik_Slave_IterateMasters(slave_, m))
+        if (Drovik_Slave_GetMasterPort(slave_, m) == peer.socket().local_endpoint().port())
+            silent = m;
+    ASSERT_NE(silent, 0);
     expectClosedAndOthersServed(peer);
+    EXPECT_TRUE(Gone::instance().waitFor(silent));  // cleaned up, with its end-of-master callback
 }
 
 }  // namespace
