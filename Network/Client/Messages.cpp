@@ -1,0 +1,61 @@
+// The online list, sending messages, and collecting and taking the messages the server holds.
+#include "Network/Client/Client.h"
+#include "Network/Client/RoundTrip.h"
+
+#include <memory>
+#include <mutex>
+
+std::string User_GetOnlineUserList() {
+    return RequestRoundTrip("User_GetOnlineUserList", {}, ReplyType_Text).Text;
+}
+
+int32_t User_SendMessage(const std::string &recipient, const std::string &text) {
+    return RequestRoundTrip("User_SendMessage", {recipient, text}, ReplyType_Long).Long;
+}
+
+int32_t User_SendGlobalMessage(const std::string &text) {
+    return RequestRoundTrip("User_SendGlobalMessage", {text}, ReplyType_Long).Long;
+}
+
+int32_t User_ReceiveMessages() {
+    // Both locks for the whole job: the stream callback appends to Messages without a lock of its
+    // own, which is safe only while nobody else can reach the list.
+    std::lock_guard request(ClientState.RequestMutex);
+    std::lock_guard messages(ClientState.MessagesMutex);
+    const JobReply reply = RequestRoundTrip("User_ReceiveMessages", {}, ReplyType_None);
+    // The next TakeNextMessage starts at the oldest message.
+    if (ClientState.Messages != nullptr)
+        LinkedList_Reset(ClientState.Messages);
+    return reply.MessageCount;
+}
+
+int32_t TakeNextMessage() {
+    std::lock_guard messages(ClientState.MessagesMutex);
+    LinkedList *list = ClientState.Messages;
+    if (list == nullptr || LinkedList_Next(list) == 0)
+        return 0;
+    std::unique_ptr<IncomingMessage> message(
+        reinterpret_cast<IncomingMessage *>(LinkedList_GetData(list)));
+    // Deleting the element makes its predecessor current, so the next call takes the one after.
+    LinkedList_Delete(list);
+    if (message == nullptr) {
+        ClientState.CurrentMessageText.clear();
+        ClientState.CurrentMessageSender.clear();
+    } else {
+        ClientState.CurrentMessageText = std::move(message->Text);
+        ClientState.CurrentMessageSender = std::move(message->Sender);
+    }
+    return 1;
+}
+
+// The caller takes and reads a message on the same thread; the lock keeps a reader on another
+// thread from seeing a text half replaced.
+std::string GetMessageSender() {
+    std::lock_guard messages(ClientState.MessagesMutex);
+    return ClientState.CurrentMessageSender;
+}
+
+std::string GetMessageText() {
+    std::lock_guard messages(ClientState.MessagesMutex);
+    return ClientState.CurrentMessageText;
+}
