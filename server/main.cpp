@@ -3,6 +3,7 @@
 #include <sodium.h>
 #include <drovik.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -39,10 +40,11 @@ int run(const ServerOptions &options) {
     Store store(options.db);
     StopRequest stop;
     StopSignalWatcher watcher(stop);
-    drovik::Slave *listening = nullptr;
+    // Set while the slave runs; job threads read it to kick a connection.
+    std::atomic<drovik::Slave *> listening{nullptr};
     ServerContext context(options, store, stop, [&listening](intptr_t master) {
-        if (listening)
-            listening->kick(master);
+        if (drovik::Slave *slave = listening.load())
+            slave->kick(master);
     });
     EnsureAdminPassword(store, context.hasher, options.adminPasswordFile);
 

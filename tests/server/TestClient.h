@@ -27,6 +27,12 @@ struct StreamedMessage {
 std::optional<StreamedMessage> DecodeStreamed(const drovik::Bytes &block);
 
 class TestMaster {
+    // Declared before the master, so they outlive it: its connection threads use them until
+    // the master is released.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<intptr_t, int32_t> events_;
+
 public:
     TestMaster();
     ~TestMaster();
@@ -37,11 +43,6 @@ public:
     int32_t connectionEvent(intptr_t slave, std::chrono::milliseconds timeout);
 
     drovik::Master master;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::map<intptr_t, int32_t> events_;
 };
 
 class Client {
