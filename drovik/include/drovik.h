@@ -149,7 +149,8 @@ DROVIK_API const char *DROVIK_CALL Drovik_Parameter_GetString(intptr_t list, int
 /* Master side                                                                                     */
 /* ---------------------------------------------------------------------------------------------- */
 
-/* A new master; log may be 0. Its threads start here. 0 on failure. */
+/* A new master; log may be 0. 0 on failure. Each connection (AddSlave) gets a thread of its own,
+ * which reads the slave's frames and runs that connection's callbacks. */
 DROVIK_API intptr_t DROVIK_CALL Drovik_Master_Init(Drovik_LogCallback log);
 /* Drops every connection (no further callbacks of them), stops the threads, releases the master.
  * Must not be called from one of the master's callbacks. 1, or 0 for an unknown master. */
@@ -162,8 +163,9 @@ DROVIK_API const char *DROVIK_CALL Drovik_Master_GetLastError(intptr_t master);
 DROVIK_API int32_t DROVIK_CALL Drovik_Master_SetCallback(intptr_t master, Drovik_Callback callback,
                                                          intptr_t userData);
 /* Heartbeat: the master pings a quiet connection every intervalMs and declares it lost (SHUTDOWN)
- * when nothing arrived for timeoutMs. Defaults 1000 and 5000; values below 10 ms are refused.
- * Applies to connections added afterwards. 1 on success, else 0. */
+ * when nothing arrived for timeoutMs. Defaults 1000 and 5000; values below 10 ms, and a timeout
+ * below the interval, are refused. Applies to connections added afterwards. 1 on success, else 0.
+ * The slave takes a master that stays silent for twice its timeout for gone. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Master_SetStreamOptions(intptr_t master, int32_t intervalMs,
                                                               int32_t timeoutMs);
 /*
@@ -199,7 +201,8 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Master_CountSlaveJobs(intptr_t master, int
  * unknown list), in which case no callback follows. The list belongs to the library in both cases.
  * callback receives the job's events; replyType (DROVIK_TYPE_*) is the value type the caller
  * expects: the value is delivered with the type the slave's handler returned it in.
- * reserved1 to reserved6: pass 0; deliver: pass 1 (callbacks deliver the outcome).
+ * reserved1 to reserved6: pass 0; deliver: pass 1 (callbacks deliver the outcome; 0 submits the
+ * job without any callback). Parameters and name together may take at most 16 MiB.
  */
 DROVIK_API intptr_t DROVIK_CALL Drovik_Master_DoJob(intptr_t master, const char *jobName,
                                                     intptr_t slave, intptr_t list,
@@ -280,13 +283,14 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterXtraDataDeinitCallback(
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t slave,
                                                                     Drovik_AccessCheck check);
 /* Streams size bytes (copied) to the master of the running job as a STREAM event. 1 when queued,
- * 0 when the job is not running any more or its connection has ended. */
+ * 0 when the job is not running any more or its connection has ended, or the message is larger
+ * than 16 MiB less 64 bytes. A master that leaves more than 64 MiB unread is disconnected. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_SendMessage(intptr_t job, const void *data,
                                                             int32_t size);
 
 /* ---------------------------------------------------------------------------------------------- */
 /* A job's value, set from its handler (or while it runs). The last call wins. 1, or 0 when the job */
-/* is not running.                                                                                 */
+/* is not running or the value is larger than 16 MiB less 64 bytes.                               */
 /* ---------------------------------------------------------------------------------------------- */
 DROVIK_API int32_t DROVIK_CALL Drovik_Return_Memory(intptr_t job, const void *data, int32_t size);
 DROVIK_API int32_t DROVIK_CALL Drovik_Return_Long(intptr_t job, int32_t value);

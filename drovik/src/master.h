@@ -106,7 +106,7 @@ private:
                 int32_t type);
 
     // Declared first: destroyed last, after everything that uses it.
-    asio::io_context io_;
+    asio::io_context io_{1};  // run by one thread only
     std::shared_ptr<MasterShared> master_;
     const intptr_t handle_;
     const HeartbeatSettings heartbeat_;

@@ -172,7 +172,7 @@ private:
     const Drovik_LogCallback log_;
     const intptr_t handle_;
     int32_t port_ = 0;
-    asio::io_context io_;
+    asio::io_context io_{1};  // run by one thread only
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     asio::ip::tcp::acceptor acceptor_;
     WorkerPool pool_;
