@@ -42,10 +42,12 @@ bool JobDispatch::allow(intptr_t master, std::string_view job) {
     }
     if (access == Access::Anyone)
         return true;
-    std::lock_guard guard(session->mutex);
-    if (!session->user.empty())
-        return true;
-    LogEvent("refused ", Printable(job), " from ", session->address, ": not logged in");
+    {
+        std::lock_guard guard(session->mutex);
+        if (!session->user.empty())
+            return true;
+    }
+    LogRefusal(*session, "refused ", Printable(job), " from ", session->address, ": not logged in");
     return false;
 }
 

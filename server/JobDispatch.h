@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "Log.h"
 #include "ServerContext.h"
 #include "Session.h"
 
@@ -47,6 +48,19 @@ JobHandler WithContext(ServerContext &context, Function function) {
     return [&context, function](const drovik::Job &job, const SessionPtr &session) {
         return function(context, job, session);
     };
+}
+
+// Logs a refusal of the session's job: the first and every tenfold one of the connection.
+template <typename... Parts>
+void LogRefusal(Session &session, const Parts &...parts) {
+    uint64_t count;
+    {
+        std::lock_guard guard(session.mutex);
+        count = ++session.refusals;
+    }
+    if (IsLoggedOccurrence(count))
+        LogEvent(parts...,
+                 count > 1 ? " (refusal " + std::to_string(count) + " of this connection)" : "");
 }
 
 // Ends a job with a 32-bit value.

@@ -5,6 +5,12 @@
 #include <ctime>
 #include <mutex>
 
+bool IsLoggedOccurrence(uint64_t count) {
+    while (count >= 10 && count % 10 == 0)
+        count /= 10;
+    return count == 1;
+}
+
 void LogLine(const std::string &line) {
     static std::mutex mutex;
     auto now = std::chrono::system_clock::now();

@@ -3,20 +3,11 @@
 #include "Log.h"
 #include "store/Store.h"
 
-namespace {
-// Drops are counted in the log at 1, 10, 100, ... so a flood cannot flood the log too.
-bool worthLogging(uint64_t count) {
-    while (count >= 10 && count % 10 == 0)
-        count /= 10;
-    return count == 1;
-}
-}  // namespace
-
 MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t inboxLimit)
     : sessions_(sessions), store_(store), inboxLimit_(inboxLimit) {}
 
 void MessageRouter::pushLocked(Session &session, ChatMessagePtr message) {
-    if (session.inbox.push(std::move(message)) && worthLogging(session.inbox.dropped()))
+    if (session.inbox.push(std::move(message)) && IsLoggedOccurrence(session.inbox.dropped()))
         LogEvent("inbox of ", session.user, " full: dropped its oldest message (",
                  session.inbox.dropped(), " dropped so far)");
 }

@@ -26,12 +26,12 @@ int32_t registerAccount(ServerContext &c, const drovik::Job &job, const SessionP
         return DROVIK_EVENT_INVALID;
     auto name = NormalizeUserName(given);
     if (!name) {
-        LogEvent("register refused from ", session->address, ": invalid name \"", Printable(given),
-                 "\"");
+        LogRefusal(*session, "register refused from ", session->address, ": invalid name \"",
+                   Printable(given), "\"");
         return ReplyLong(job, RegisterCode::NameInvalid);
     }
     if (c.store.bans.isBanned(*name)) {
-        LogEvent("register refused from ", session->address, ": ", *name, " is banned");
+        LogRefusal(*session, "register refused from ", session->address, ": ", *name, " is banned");
         return ReplyLong(job, RegisterCode::NameBanned);
     }
     if (c.store.accounts.exists(*name))
@@ -55,21 +55,23 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         return ReplyLong(job, LoginCode::UnknownName);
     auto now = std::chrono::steady_clock::now();
     if (c.loginThrottle.blocked(session->ip, now)) {
-        LogEvent("login of ", *name, " refused from ", session->address,
-                 ": too many wrong passwords from this address");
+        LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                   ": too many wrong passwords from this address");
         return ReplyLong(job, LoginCode::WrongPassword);
     }
     auto hash = c.store.accounts.passwordHash(*name);
     if (!hash)
         return ReplyLong(job, LoginCode::UnknownName);
     if (c.store.bans.isBanned(*name)) {
-        LogEvent("login of ", *name, " refused from ", session->address, ": banned");
+        LogRefusal(*session, "login of ", *name, " refused from ", session->address, ": banned");
         return ReplyLong(job, LoginCode::Banned);
     }
     if (!c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
-        bool blocked = c.loginThrottle.fail(session->ip, now);
-        LogEvent("login of ", *name, " refused from ", session->address, ": wrong password",
-                 blocked ? "; address refused for a while" : "");
+        LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                   ": wrong password");
+        if (c.loginThrottle.fail(session->ip, now))
+            LogEvent("logins from ", session->ip, " refused for ", c.options.loginBlockSeconds,
+                     " s after ", c.options.loginFailures, " wrong passwords");
         return ReplyLong(job, LoginCode::WrongPassword);
     }
     c.loginThrottle.succeed(session->ip);
@@ -77,8 +79,8 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         case Presence::LoginOutcome::AlreadyThisAccount:
             return ReplyLong(job, LoginCode::LoggedIn);
         case Presence::LoginOutcome::LoggedInElsewhere:
-            LogEvent("login of ", *name, " refused from ", session->address,
-                     ": logged in on another connection");
+            LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                       ": logged in on another connection");
             return ReplyLong(job, LoginCode::LoggedInElsewhere);
         case Presence::LoginOutcome::OtherAccountHere:
             return ReplyLong(job, LoginCode::OtherAccountHere);

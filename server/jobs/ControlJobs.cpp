@@ -35,15 +35,18 @@ int32_t start(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         return DROVIK_EVENT_INVALID;
     auto now = std::chrono::steady_clock::now();
     if (c.adminThrottle.blocked(session->ip, now)) {
-        LogEvent("administrator mode refused at ", session->address,
-                 ": too many wrong passwords from this address");
+        LogRefusal(*session, "administrator mode refused at ", session->address,
+                   ": too many wrong passwords from this address");
         return ReplyLong(job, ControlCode::WrongPassword);
     }
     auto hash = c.store.settings.get(kAdminPasswordKey);
     if (!hash || !c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
-        bool blocked = c.adminThrottle.fail(session->ip, now);
-        LogEvent("administrator mode refused at ", session->address, ": wrong password",
-                 blocked ? "; address refused for a while" : "");
+        LogRefusal(*session, "administrator mode refused at ", session->address,
+                   ": wrong password");
+        if (c.adminThrottle.fail(session->ip, now))
+            LogEvent("administrator mode refused to ", session->ip, " for ",
+                     c.options.adminBlockSeconds, " s after ", c.options.adminFailures,
+                     " wrong passwords");
         return ReplyLong(job, ControlCode::WrongPassword);
     }
     c.adminThrottle.succeed(session->ip);

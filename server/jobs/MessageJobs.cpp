@@ -20,15 +20,16 @@ bool validText(std::string_view text) {
 
 // The sender's account when it may send one more message now; else the event that refuses it.
 int32_t admitSender(ServerContext &, const SessionPtr &session, std::string &sender) {
-    std::lock_guard guard(session->mutex);
-    if (session->user.empty())
-        return DROVIK_EVENT_DENIED;  // logged out since the access check
-    if (!session->flood.take(std::chrono::steady_clock::now())) {
-        LogEvent("message of ", session->user, " refused: sending too fast");
-        return DROVIK_EVENT_LIMIT;
+    {
+        std::lock_guard guard(session->mutex);
+        if (session->user.empty())
+            return DROVIK_EVENT_DENIED;  // logged out since the access check
+        sender = session->user;
+        if (session->flood.take(std::chrono::steady_clock::now()))
+            return DROVIK_EVENT_FINISHED;
     }
-    sender = session->user;
-    return DROVIK_EVENT_FINISHED;
+    LogRefusal(*session, "message of ", sender, " refused: sending too fast");
+    return DROVIK_EVENT_LIMIT;
 }
 
 int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {

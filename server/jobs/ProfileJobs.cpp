@@ -78,7 +78,7 @@ int32_t setAvatar(ServerContext &c, const drovik::Job &job, const SessionPtr &se
     if (code == AvatarCode::Stored)
         c.store.avatars.setPicture(user, bytes, UnixSeconds());
     else
-        LogEvent("avatar of ", user, " refused with ", code);
+        LogRefusal(*session, "avatar of ", user, " refused with ", code);
     return ReplyLong(job, code);
 }
 
