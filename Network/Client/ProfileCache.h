@@ -3,7 +3,8 @@
 // Entries: "Profile_" or "Avatar_" followed by a user name exactly as given, or by "@Own" for the
 // own account, which no user name can equal. Lock order: a look-up holds CacheMutex alone and
 // releases it before any request; an entry is added while the fetching request holds
-// RequestMutex only.
+// RequestMutex only. Fetches and deletions come from one thread (the front-end's), so an entry is
+// never added while a look-up on another thread copies the bytes of the current entry.
 #pragma once
 
 #include <cstdint>
