@@ -11,7 +11,7 @@ void putInt32(std::vector<uint8_t> &out, size_t offset, uint32_t value) {
 
 std::vector<uint8_t> EncodeStreamedMessage(std::string_view sender, std::string_view text) {
     const size_t s = sender.size() + 1, t = text.size() + 1;
-    std::vector<uint8_t> out(8 + s + t, 0);
+    std::vector<uint8_t> out(InboxBytes(sender.size(), text.size()), 0);
     putInt32(out, 0, static_cast<uint32_t>(s));
     putInt32(out, 4, static_cast<uint32_t>(t));
     if (!sender.empty())
@@ -32,13 +32,21 @@ ChatMessagePtr MakeChatMessage(std::string sender, std::string text, bool isPriv
 
 bool Inbox::push(ChatMessagePtr message) {
     bool dropped = false;
-    if (messages_.size() >= limit_) {
-        messages_.pop_front();
+    const size_t size = message->streamed.size();
+    while (!messages_.empty() &&
+           (messages_.size() >= limits_.messages || bytes_ + size > limits_.bytes)) {
+        pop();
         ++dropped_;
         dropped = true;
     }
+    bytes_ += size;
     messages_.push_back(std::move(message));
     return dropped;
+}
+
+void Inbox::pop() {
+    bytes_ -= messages_.front()->streamed.size();
+    messages_.pop_front();
 }
 
 std::vector<ChatMessagePtr> Inbox::takePrivate() {
@@ -47,5 +55,6 @@ std::vector<ChatMessagePtr> Inbox::takePrivate() {
         if (m->isPrivate)
             kept.push_back(std::move(m));
     messages_.clear();
+    bytes_ = 0;
     return kept;
 }

@@ -20,7 +20,9 @@ SessionPtr JobDispatch::sessionOf(intptr_t master) {
     int32_t port = Drovik_Slave_GetMasterPort(slave_.handle(), master);
     bool created = false;
     SessionPtr session = context_.sessions.attach(
-        master, ip, port, static_cast<size_t>(context_.options.inboxLimit),
+        master, ip, port,
+        InboxLimits{static_cast<size_t>(context_.options.inboxLimit),
+                    static_cast<size_t>(context_.options.inboxBytes)},
         TokenBucket(context_.options.floodBurst, context_.options.floodRate), created);
     if (created) {
         // The connection's value in the library marks it as having a session, which the

@@ -1,6 +1,7 @@
 #include "MessageRouter.h"
 
 #include "Log.h"
+#include "UserName.h"
 #include "store/Store.h"
 
 MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t inboxLimit)
@@ -74,13 +75,15 @@ void MessageRouter::pullOfflineLocked(Session &session) {
     if (session.user.empty())
         return;
     size_t room = session.inbox.room();
-    if (room == 0) {
+    size_t byteRoom = session.inbox.byteRoom();
+    if (room == 0 || byteRoom < InboxBytes(kMaxUserNameLength, kMaxMessageLength)) {
         session.offlinePending = true;
         return;
     }
     std::vector<OfflineMessage> messages =
-        store_.offline.take(session.user, static_cast<int64_t>(room));
-    session.offlinePending = messages.size() == room;
+        store_.offline.take(session.user, static_cast<int64_t>(room), byteRoom, &InboxBytes);
+    // More may wait behind these; the next poll that empties the inbox looks again.
+    session.offlinePending = !messages.empty();
     for (OfflineMessage &m : messages)
         pushLocked(session, MakeChatMessage(std::move(m.sender), std::move(m.text), true));
 }

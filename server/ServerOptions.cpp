@@ -35,6 +35,9 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--inbox-limit", o.inboxLimit,
                    "Messages kept per user, online or offline; beyond it the oldest is dropped")
         ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
+    app.add_option("--inbox-bytes", o.inboxBytes,
+                   "Bytes of messages kept per logged-in user; beyond it the oldest are dropped")
+        ->check(CLI::Range(int64_t{64} << 10, int64_t{1} << 30));
     app.add_option("--flood-burst", o.floodBurst, "Messages a user may send in a burst")
         ->check(CLI::Range(1, 100000));
     app.add_option("--flood-rate", o.floodRate, "Messages per second a user may send after a burst")

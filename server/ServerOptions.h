@@ -21,9 +21,10 @@ struct ServerOptions {
     int32_t minPasswordLength = 6;
 
     // Messages.
-    int64_t inboxLimit = 10000;  // per user, also the bound of messages kept while offline
-    int32_t floodBurst = 10;     // messages a user may send at once ...
-    double floodRate = 5.0;      // ... and then per second
+    int64_t inboxLimit = 10000;    // per user, also the bound of messages kept while offline
+    int64_t inboxBytes = 4 << 20;  // per logged-in user
+    int32_t floodBurst = 10;       // messages a user may send at once ...
+    double floodRate = 5.0;        // ... and then per second
 
     // Guessing passwords: failures per address before it is refused for a while.
     int32_t loginFailures = 10;

@@ -1,11 +1,12 @@
 #include "Session.h"
 
 SessionPtr SessionRegistry::attach(intptr_t master, const std::string &ip, int32_t port,
-                                   size_t inboxLimit, const TokenBucket &flood, bool &created) {
+                                   const InboxLimits &inboxLimits, const TokenBucket &flood,
+                                   bool &created) {
     std::lock_guard guard(mutex_);
     auto [it, inserted] = byMaster_.try_emplace(master);
     if (inserted)
-        it->second = std::make_shared<Session>(master, ip, port, inboxLimit, flood);
+        it->second = std::make_shared<Session>(master, ip, port, inboxLimits, flood);
     created = inserted;
     return it->second;
 }

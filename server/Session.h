@@ -19,11 +19,12 @@
 
 class Session {
 public:
-    Session(intptr_t master, std::string ip, int32_t port, size_t inboxLimit, TokenBucket flood)
+    Session(intptr_t master, std::string ip, int32_t port, InboxLimits inboxLimits,
+            TokenBucket flood)
         : master(master),
           ip(std::move(ip)),
           address(this->ip + ":" + std::to_string(port)),
-          inbox(inboxLimit),
+          inbox(inboxLimits),
           flood(flood) {}
 
     const intptr_t master;      // the library's handle of the connection
@@ -44,8 +45,8 @@ using SessionPtr = std::shared_ptr<Session>;
 class SessionRegistry {
 public:
     // The session of a connection, created on first sight; `created` tells whether it was.
-    SessionPtr attach(intptr_t master, const std::string &ip, int32_t port, size_t inboxLimit,
-                      const TokenBucket &flood, bool &created);
+    SessionPtr attach(intptr_t master, const std::string &ip, int32_t port,
+                      const InboxLimits &inboxLimits, const TokenBucket &flood, bool &created);
     SessionPtr find(intptr_t master);
     // Forgets the connection's session and returns it.
     SessionPtr detach(intptr_t master);

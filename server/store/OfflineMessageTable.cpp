@@ -40,16 +40,24 @@ int64_t OfflineMessageTable::add(std::string_view recipient, std::string_view se
     return dropped;
 }
 
-std::vector<OfflineMessage> OfflineMessageTable::take(std::string_view recipient, int64_t limit) {
+std::vector<OfflineMessage> OfflineMessageTable::take(std::string_view recipient, int64_t limit,
+                                                      size_t maxBytes,
+                                                      size_t (*sizeOf)(size_t, size_t)) {
     Transaction transaction(db_);
     std::vector<OfflineMessage> messages;
     int64_t lastId = 0;
+    size_t bytes = 0;
     {
         Query query(select_);
         query.bindText(1, recipient).bind(2, limit);
         while (query.step()) {
+            OfflineMessage m{query.text(1), query.text(2)};
+            size_t size = sizeOf ? sizeOf(m.sender.size(), m.text.size()) : 0;
+            if (!messages.empty() && bytes + size > maxBytes)
+                break;
+            bytes += size;
             lastId = query.integer(0);
-            messages.push_back({query.text(1), query.text(2)});
+            messages.push_back(std::move(m));
         }
     }
     if (!messages.empty()) {

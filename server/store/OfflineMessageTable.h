@@ -1,6 +1,7 @@
 // Private messages kept for recipients who are not logged in, oldest first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,8 +22,11 @@ public:
     // dropped. Returns how many were dropped.
     int64_t add(std::string_view recipient, std::string_view sender, std::string_view text,
                 int64_t now, int64_t limit);
-    // Removes and returns at most `limit` of the recipient's oldest messages, in order.
-    std::vector<OfflineMessage> take(std::string_view recipient, int64_t limit);
+    // Removes and returns the recipient's oldest messages, in order: at most `limit` of them, and
+    // no more than `maxBytes` as `sizeOf` counts them (but always the first).
+    std::vector<OfflineMessage> take(std::string_view recipient, int64_t limit,
+                                     size_t maxBytes = SIZE_MAX,
+                                     size_t (*sizeOf)(size_t, size_t) = nullptr);
     int64_t count(std::string_view recipient);
 
 private:

@@ -38,7 +38,7 @@ TEST(ChatMessage, EmptyPartsStillCarryTheirZeroByte) {
 }
 
 TEST(Inbox, DropsTheOldestWhenFullAndKeepsOnlyPrivateOnes) {
-    Inbox inbox(2);
+    Inbox inbox(InboxLimits{2, 1000});
     EXPECT_FALSE(inbox.push(MakeChatMessage("a", "1", true)));
     EXPECT_FALSE(inbox.push(MakeChatMessage("a", "2", false)));
     EXPECT_TRUE(inbox.push(MakeChatMessage("a", "3", true)));
@@ -48,6 +48,15 @@ TEST(Inbox, DropsTheOldestWhenFullAndKeepsOnlyPrivateOnes) {
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0]->text, "3");
     EXPECT_TRUE(inbox.empty());
+
+    // The byte bound: each of these takes 8 + 2 + 101 bytes.
+    Inbox small(InboxLimits{100, 250});
+    EXPECT_FALSE(small.push(MakeChatMessage("a", std::string(100, '1'), true)));
+    EXPECT_FALSE(small.push(MakeChatMessage("a", std::string(100, '2'), true)));
+    EXPECT_TRUE(small.push(MakeChatMessage("a", std::string(100, '3'), true)));
+    EXPECT_EQ(small.size(), 2u);
+    EXPECT_EQ(small.front()->text[0], '2');
+    EXPECT_EQ(small.byteRoom(), 250u - 2 * 111);
 }
 
 TEST(RateLimit, BucketAllowsABurstThenTheRate) {
@@ -100,8 +109,8 @@ protected:
     }
     SessionPtr connect(intptr_t master) {
         bool created = false;
-        return sessions.attach(master, "127.0.0.1", int32_t(master), 100000, TokenBucket(1e9, 1e9),
-                               created);
+        return sessions.attach(master, "127.0.0.1", int32_t(master), InboxLimits{100000, 1u << 30},
+                               TokenBucket(1e9, 1e9), created);
     }
     std::vector<std::string> drain(Session &session) {
         std::vector<std::string> texts;
@@ -143,6 +152,29 @@ TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
     EXPECT_EQ(drain(*admin), std::vector<std::string>{"kept"});
     EXPECT_EQ(*sessions.onlineList(), "ben\n\r");
     EXPECT_EQ(store.offline.count("cid"), 0) << "cid had nothing private waiting";
+}
+
+TEST_F(Routing, OfflineMessagesBeyondTheInboxComeOverLaterPolls) {
+    SessionRegistry tight;
+    MessageRouter router(tight, store, 100000);
+    Presence presence(tight, router, [](intptr_t) {});
+    for (int i = 0; i < 300; ++i)
+        router.sendPrivate("ann", "ben", std::to_string(i) + std::string(1000, 'x'));
+    bool created = false;
+    // Room for about 70 such messages at a time.
+    auto ben =
+        tight.attach(1, "127.0.0.1", 1, InboxLimits{1000, 64 << 10}, TokenBucket(1, 1), created);
+    ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
+    std::vector<int> order;
+    for (int poll = 0; poll < 10; ++poll)
+        router.stream(*ben, 100, [&](std::span<const uint8_t> block) {
+            order.push_back(std::atoi(reinterpret_cast<const char *>(block.data()) + 8 + 4));
+            return true;
+        });
+    ASSERT_EQ(order.size(), 300u);
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(order[size_t(i)], i);
+    EXPECT_EQ(ben->inbox.dropped(), 0u);
 }
 
 TEST_F(Routing, NoMessageIsLostWhileTheRecipientLogsInAndOut) {
