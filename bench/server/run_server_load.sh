@@ -2,6 +2,7 @@
 # Starts a community server on a free port with a fresh store and runs the load generator
 # against it. Usage: bench/server/run_server_load.sh [CLIENTS] [extra server_load options]
 # e.g. bench/server/run_server_load.sh 5000 --duration 60
+# SERVER_OPTIONS adds options of the server, e.g. SERVER_OPTIONS="--workers 4".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -22,7 +23,7 @@ trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || 
 echo "load-admin" > "$work/admin.txt"
 # Cheap password hashing: the benchmark measures chat, not Argon2id.
 "$build/bin/community_server" --port 0 --db "$work/community.db" \
-  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
+  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 ${SERVER_OPTIONS:-} \
   >"$work/stdout" 2>"$work/server.log" &
 server_pid=$!
 for _ in $(seq 100); do
@@ -32,7 +33,7 @@ done
 port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
 [ -n "$port" ] || { echo "server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
 
-echo "server_load --clients $clients $* (server pid $server_pid, port $port, $(nproc) cores)"
+echo "server_load --clients $clients $* (server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores)"
 status=0
 "$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" "$@" || status=$?
 kill -TERM "$server_pid"
