@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "LoadStats.h"
+#include "MessageLedger.h"
 
 const char *const kJobNames[kKinds] = {"User_Register",        "User_Login",
                                        "User_ReceiveMessages", "User_GetOnlineUserList",
@@ -58,13 +59,6 @@ struct SimClient {
     uint32_t sent = 0;
 };
 
-enum : uint8_t { kAcked = 1, kDelivered = 2 };
-
-struct GlobalMessage {
-    bool acked = false;
-    uint64_t deliveries = 0;
-};
-
 struct Worker {
     LoadOptions options;
     WorkerPlan plan;
@@ -77,10 +71,7 @@ struct Worker {
     std::atomic<uint64_t> jobs{0}, errors{0}, refusedSends{0}, loggedIn{0}, connectionEvents{0};
     std::atomic<uint32_t> nextGlobal{0};
 
-    std::mutex messagesMutex;                               // guards the three below
-    std::unordered_map<uint64_t, uint8_t> privateMessages;  // sender index << 32 | count
-    std::map<std::string, GlobalMessage> globals;           // by text
-    uint64_t duplicates = 0, unknownDeliveries = 0;
+    MessageLedger ledger;
 };
 
 Worker w;
@@ -96,19 +87,7 @@ void recordDelivery(const uint8_t *data, int32_t size) {
     if (s < 1 || t < 1 || 8 + int64_t(s) + t > size)
         return;
     const char *part = reinterpret_cast<const char *>(data) + 8 + s;
-    std::string text(part, strnlen(part, size_t(t)));
-    std::lock_guard guard(w.messagesMutex);
-    unsigned a = 0, b = 0;
-    if (text[0] == 'P' && std::sscanf(text.c_str(), "P%u:%u", &a, &b) == 2) {
-        uint8_t &state = w.privateMessages[(uint64_t(a) << 32) | b];
-        if (state & kDelivered)
-            ++w.duplicates;
-        state |= kDelivered;
-    } else if (text[0] == 'G') {
-        ++w.globals[text].deliveries;
-    } else {
-        ++w.unknownDeliveries;
-    }
+    w.ledger.delivered(std::string(part, strnlen(part, size_t(t))));
 }
 
 std::string globalText(uint64_t id) {
@@ -137,13 +116,12 @@ void finish(SimClient &c, int32_t event, const void *data, int32_t size) {
     if (done.kind == Kind::Login && accepted) {
         w.loggedIn.fetch_add(1);
     } else if (done.kind == Kind::Send || done.kind == Kind::Global) {
-        std::lock_guard guard(w.messagesMutex);
         if (!accepted)
             w.refusedSends.fetch_add(1);
         else if (done.kind == Kind::Send)
-            w.privateMessages[done.id] |= kAcked;
+            w.ledger.acknowledgedPrivate(done.id);
         else
-            w.globals[globalText(done.id)].acked = true;
+            w.ledger.acknowledgedGlobal(globalText(done.id));
     }
     issue(c);
 }
@@ -184,9 +162,7 @@ intptr_t parametersOf(const SimClient &c, const Action &a) {
         case Kind::Send: {
             list = Drovik_Parameter_New();
             Drovik_Parameter_AddString(list, a.target.c_str());
-            std::string text =
-                "P" + std::to_string(a.id >> 32) + ":" + std::to_string(a.id & 0xffffffffu);
-            Drovik_Parameter_AddString(list, text.c_str());
+            Drovik_Parameter_AddString(list, MessageLedger::privateText(a.id).c_str());
             break;
         }
         case Kind::Global:
@@ -351,31 +327,14 @@ void writeResults(double cpuSeconds) {
             writeLine("H " + std::to_string(k) + " " + std::to_string(step) + " " +
                       std::to_string(n));
         });
-    uint64_t sent = 0, acked = 0, delivered = 0, lost = 0, unacked = 0;
-    std::lock_guard guard(w.messagesMutex);
-    for (auto &[id, state] : w.privateMessages) {
-        ++sent;
-        acked += (state & kAcked) ? 1 : 0;
-        delivered += (state & kDelivered) ? 1 : 0;
-        lost += ((state & kAcked) && !(state & kDelivered)) ? 1 : 0;
-        unacked += (!(state & kAcked) && (state & kDelivered)) ? 1 : 0;
-    }
     const std::pair<const char *, uint64_t> counters[] = {{"jobs", w.jobs},
                                                           {"errors", w.errors},
                                                           {"refused", w.refusedSends},
                                                           {"connection_events", w.connectionEvents},
-                                                          {"sent", sent},
-                                                          {"acked", acked},
-                                                          {"delivered", delivered},
-                                                          {"lost", lost},
-                                                          {"unacked", unacked},
-                                                          {"duplicates", w.duplicates},
-                                                          {"unknown", w.unknownDeliveries},
                                                           {"cpu_ms", uint64_t(cpuSeconds * 1000)}};
     for (auto &[name, value] : counters)
         writeLine(std::string("C ") + name + " " + std::to_string(value));
-    for (auto &[text, g] : w.globals)
-        writeLine("G " + text + " " + (g.acked ? "1 " : "0 ") + std::to_string(g.deliveries));
+    w.ledger.report(writeLine);
     writeLine("END");
 }
 
