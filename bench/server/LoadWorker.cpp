@@ -372,8 +372,19 @@ void RunLoadWorker(const LoadOptions &options, const WorkerPlan &plan) {
     std::this_thread::sleep_for(std::chrono::seconds(options.durationSeconds));
     w.measuring = false;
     double cpu = ProcessCpuSeconds(int(getpid())) - cpu0;
-    w.phase = 2;  // no new messages; keep collecting
-    std::this_thread::sleep_for(std::chrono::seconds(options.drainSeconds));
+    // No new messages; keep collecting until everything arrived (and a little longer, so that a
+    // duplicate would show), or the drain time is up: what is missing then is lost.
+    w.phase = 2;
+    auto drainEnd = Clock::now() + std::chrono::seconds(options.drainSeconds);
+    auto settle = std::chrono::milliseconds(2 * options.pollMs);
+    auto quietSince = Clock::now();
+    while (Clock::now() < drainEnd) {
+        if (w.ledger.outstanding(uint64_t(plan.clients)) != 0)
+            quietSince = Clock::now();
+        else if (Clock::now() - quietSince >= settle)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
     w.phase = 3;
     scheduler.join();
     auto deadline = Clock::now() + 10s;

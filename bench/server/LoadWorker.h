@@ -17,7 +17,7 @@ struct LoadOptions {
     int masters = 4;    // per process
     int warmupSeconds = 10;
     int durationSeconds = 30;
-    int drainSeconds = 5;
+    int drainSeconds = 30;  // at most; ends early once every message arrived
     int pollMs = 500;
     int listMs = 2500;
     int chatMs = 10000;   // each client sends a private message this often

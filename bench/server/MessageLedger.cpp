@@ -32,6 +32,16 @@ void MessageLedger::delivered(const std::string &text) {
     }
 }
 
+uint64_t MessageLedger::outstanding(uint64_t localClients) {
+    std::lock_guard guard(mutex_);
+    uint64_t missing = 0;
+    for (auto &[id, state] : private_)
+        missing += ((state & kAcked) && !(state & kDelivered)) ? 1 : 0;
+    for (auto &[text, g] : globals_)
+        missing += g.deliveries < localClients ? localClients - g.deliveries : 0;
+    return missing;
+}
+
 void MessageLedger::report(const std::function<void(const std::string &)> &writeLine) {
     std::lock_guard guard(mutex_);
     uint64_t sent = 0, acked = 0, delivered = 0, lost = 0, unacked = 0;

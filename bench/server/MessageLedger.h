@@ -19,6 +19,10 @@ public:
     // A streamed message's text arrived at one of the clients.
     void delivered(const std::string &text);
 
+    // Messages acknowledged by the server that have not yet reached every recipient among
+    // `localClients` (each global message is for all of them).
+    uint64_t outstanding(uint64_t localClients);
+
     // Writes the figures as "C name value" and "G text acked deliveries" lines.
     void report(const std::function<void(const std::string &)> &writeLine);
 

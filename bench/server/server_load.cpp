@@ -59,7 +59,8 @@ int main(int argc, char **argv) {
     app.add_option("--masters", o.masters, "Library masters per process");
     app.add_option("--warmup", o.warmupSeconds, "Seconds of chat before measuring");
     app.add_option("--duration", o.durationSeconds, "Seconds measured");
-    app.add_option("--drain", o.drainSeconds, "Seconds of polling after the last send");
+    app.add_option("--drain", o.drainSeconds,
+                   "Most seconds of polling after the last send, until every message arrived");
     app.add_option("--poll-ms", o.pollMs, "Message collection interval per client");
     app.add_option("--list-ms", o.listMs, "Online list interval per client");
     app.add_option("--chat-ms", o.chatMs, "Private message interval per client");
