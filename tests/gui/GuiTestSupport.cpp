@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QDeadlineTimer>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -142,15 +144,26 @@ QList<SeenBox> AnswerBoxesDuring(const std::function<void()> &action) {
 bool RespondDuring(const std::function<void()> &action,
                    const std::function<bool(QWidget *)> &respond) {
     bool answered = false;
+    bool leftOpen = false;
+    QElapsedTimer sinceAnswer;
     QTimer timer;
     timer.setInterval(20);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (answered) {
+            // A response that did not close its dialog must fail the test, not hang it.
+            auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (open != nullptr && sinceAnswer.elapsed() > 5000) {
+                qWarning("a dialog was left open after the response: %s",
+                         qPrintable(open->windowTitle()));
+                leftOpen = true;
+                open->reject();
+            }
             return;
         }
         for (QWidget *window : QApplication::topLevelWidgets()) {
             if (window->isVisible() && respond(window)) {
                 answered = true;
+                sinceAnswer.start();
                 return;
             }
         }
@@ -158,7 +171,7 @@ bool RespondDuring(const std::function<void()> &action,
     timer.start();
     action();
     timer.stop();
-    return answered;
+    return answered && !leftOpen;
 }
 
 QWidget *FindControl(const QString &name) {
