@@ -1,22 +1,11 @@
 #include "TestClient.h"
 
-#include <openssl/evp.h>
+#include "AdminPassword.h"
 
 #include <cstring>
 #include <thread>
 
-std::string Digest(std::string_view password) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(password.data(), password.size(), digest, &length, EVP_md5(), nullptr);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(kHex[digest[i] >> 4]);
-        text.push_back(kHex[digest[i] & 15]);
-    }
-    return text;
-}
+std::string Digest(std::string_view password) { return PasswordDigest(password); }
 
 std::optional<StreamedMessage> DecodeStreamed(const drovik::Bytes &block) {
     if (block.size() < 8)
