@@ -10,6 +10,6 @@
 int ClientDemo_StartUp();
 
 // Runs the shutdown steps: frees the shown avatar, stops the list worker and then the message
-// worker, de-initialises the request layer, destroys the windows and releases the library. The
-// process is not ended.
+// worker, de-initialises the request layer and destroys the windows. The process is not ended;
+// the cluster library stays loaded until it ends.
 void ClientDemo_ShutDown();

@@ -69,7 +69,6 @@ int ClientDemo_StartUp() {
         RefuseToStart(QStringLiteral("the cluster library could not set up the client.\n\n%1")
                           .arg(FromWire(GetLastErrorText())));
         ClientDeInit();
-        UnloadClusterLibrary();
         return 0;
     }
     InstallErrorHandler();
@@ -102,6 +101,7 @@ void ClientDemo_ShutDown() {
     ClientDeInit();
     DestroyWindows();
     ResetFrontEndState();
-    UnloadClusterLibrary();
     RemoveErrorHandler();
+    // The cluster library stays loaded until the process ends: memory it keeps for the whole run
+    // must stay reachable, and a later start-up in the same process finds it bound.
 }

@@ -1,10 +1,13 @@
 // A client_demo that faults on purpose, for the test of the fault report. It starts the program as
 // main does, answers every message box by printing "BOX title|text" (CR shown as \r) and pressing
 // OK, and then, by its argument:
-//   main    writes through a null pointer on the main thread
-//   worker  divides an integer by zero on a thread of its own
+//   main    writes to a read-only page on the main thread
+//   worker  divides by zero in floating point on a thread of its own
 //   normal  closes MainWindow, as the close box does
 // Before faulting it prints "FAULT-AT line file" of the location it records.
+#include <fenv.h>
+#include <sys/mman.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -40,9 +43,16 @@ void RecordAndPrintLocation(std::source_location where = std::source_location::c
     std::fflush(stdout);
 }
 
-volatile int *NullAddress = nullptr;
-volatile int Zero = 0;
-volatile int Dividend = 7;
+// Faults the sanitizers do not intercept as undefined behaviour, so that the same test runs in
+// every build: a write to a read-only page, and a floating-point division by zero with that
+// exception unmasked.
+void WriteToReadOnlyPage() {
+    void *page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int *>(page) = 1;
+}
+
+volatile double Zero = 0.0;
+volatile double Dividend = 7.0;
 
 }  // namespace
 
@@ -60,12 +70,13 @@ int main(int argc, char *argv[]) {
     if (mode == "main") {
         QTimer::singleShot(50, [] {
             RecordAndPrintLocation();
-            *NullAddress = 1;
+            WriteToReadOnlyPage();
         });
     } else if (mode == "worker") {
         std::thread([] {
+            feenableexcept(FE_DIVBYZERO);
             RecordAndPrintLocation();
-            std::printf("%d\n", Dividend / Zero);
+            std::printf("%f\n", Dividend / Zero);
         }).detach();
     } else {
         QTimer::singleShot(50, [] {

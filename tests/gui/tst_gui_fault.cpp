@@ -54,7 +54,7 @@ private slots:
         const ChildRun run = Run(QStringLiteral(FAULT_CHILD_PATH), QStringLiteral("worker"));
         QCOMPARE(run.Status, QProcess::NormalExit);
         QCOMPARE(run.ExitCode, 128 + SIGFPE);
-        VerifyReport(run, QStringLiteral("Division by zero "));
+        VerifyReport(run, QStringLiteral("Division by zero (floating-point)"));
     }
 
     void closingMainWindowEndsWithZero() {

@@ -67,10 +67,13 @@ void DoubleClickAvatar() {
     QTest::mouseDClick(avatar, Qt::LeftButton, {}, QPoint(50, 50));
 }
 
-// Types the path into the requester's file name field, as a user does, and opens it.
+// Selects the file and types its path into the requester's file name field, as a user does, and
+// opens it. (A shown requester leaves its focused name field alone on selectFile, and keeps the
+// previous selection in its list unless a new one is made.)
 void OpenInRequester(QFileDialog *dialog, const QString &path) {
     auto *fileName = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
     QVERIFY(fileName != nullptr);
+    dialog->selectFile(path);
     fileName->setText(path);
     static_cast<QDialog *>(dialog)->accept();
 }
