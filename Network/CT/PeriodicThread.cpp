@@ -14,17 +14,29 @@ bool StopRequested(const PeriodicThread &record) {
     return record.StopRequest.load(std::memory_order_acquire) != 0;
 }
 
-// Sleeps in steps of 1 ms until `wait` milliseconds have passed since t0; false when a stop
-// request ended the wait.
-bool WaitUntilDue(const PeriodicThread &record, int32_t t0, int32_t wait) {
-    while (wait > ElapsedMilliseconds(t0, Milliseconds())) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// Sleeps until `wait` milliseconds have passed since t0 by the program's clock; false when a stop
+// request ended the wait. The clock is asked again after every wake-up, so a clock that jumps (or
+// wraps) is followed rather than the time first computed.
+bool WaitUntilDue(PeriodicThread &record, int32_t t0, int32_t wait) {
+    std::unique_lock lock(record.WakeLock);
+    for (;;) {
+        // Also tested when there was nothing to wait for: a procedure that takes its whole
+        // interval leaves a wait of 0, and the stop must still be seen.
         if (StopRequested(record))
             return false;
+        const int64_t left = int64_t{wait} - ElapsedMilliseconds(t0, Milliseconds());
+        if (left <= 0)
+            return true;
+        record.Wake.wait_for(lock, std::chrono::milliseconds(left));
     }
-    // Also tested when there was nothing to wait for: a procedure that takes its whole interval
-    // leaves a wait of 0, and the stop must still be seen.
-    return !StopRequested(record);
+}
+
+void RequestStop(PeriodicThread &record) {
+    {
+        std::lock_guard guard(record.WakeLock);
+        record.StopRequest.store(1, std::memory_order_release);
+    }
+    record.Wake.notify_all();
 }
 
 void RunPeriodicThread(PeriodicThread *record) {
@@ -68,10 +80,10 @@ int32_t StopPeriodicThread(PeriodicThread *record) {
         // that called us has returned.
         record->FreeOnExit.store(true, std::memory_order_release);
         record->Worker.detach();
-        record->StopRequest.store(1, std::memory_order_release);
+        RequestStop(*record);
         return 0;
     }
-    record->StopRequest.store(1, std::memory_order_release);
+    RequestStop(*record);
     if (record->Worker.joinable())
         record->Worker.join();
     delete record;

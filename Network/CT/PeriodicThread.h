@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 using PeriodicProcedure = void (*)(int32_t parameter);
@@ -14,6 +16,10 @@ struct PeriodicThread {
     int32_t Parameter = 0;
     int32_t Interval = 0;                 // milliseconds
     std::atomic<int32_t> StopRequest{0};  // set to 1 by StopPeriodicThread
+    // The worker sleeps on Wake until its next call is due, so an idle worker costs nothing;
+    // StopPeriodicThread wakes it at once.
+    std::mutex WakeLock;
+    std::condition_variable Wake;
     // The worker. Its end is the acknowledgement of a stop: StopPeriodicThread joins it before it
     // frees the record, so the record outlives the worker's last touch of it.
     std::thread Worker;
@@ -26,8 +32,8 @@ PeriodicThread *StartPeriodicThread(PeriodicProcedure Procedure, int32_t Interva
                                     int32_t Parameter);
 
 // Asks the worker to stop and waits until it has ended; a procedure that is running is finished
-// first. The stop is honoured within about 1 ms of waiting, also by a worker whose procedure takes
-// its whole interval or longer. Frees the record and returns 0; null is ignored. Called from the
-// worker's own procedure, it returns at once and the worker ends and frees the record after that
-// call of the procedure.
+// first. A waiting worker is woken at once; a worker whose procedure takes its whole interval or
+// longer honours the stop right after that call. Frees the record and returns 0; null is ignored.
+// Called from the worker's own procedure, it returns at once and the worker ends and frees the
+// record after that call of the procedure.
 int32_t StopPeriodicThread(PeriodicThread *record);
