@@ -2,6 +2,8 @@
 // (an in-process slave over loopback answering with a typical profile text) when the entry has
 // been dropped before each fetch. The avatar benchmark fetches a 100 x 100 PNG from the cache,
 // which includes decoding it. Each reports p50 and p99 per fetch in microseconds.
+#include "../Percentile.h"
+
 #include "Network/Client/Client.h"
 #include "drovik.hpp"
 #include "tests/picture/PictureEncoders.h"
@@ -18,15 +20,6 @@ namespace {
 const std::string Profile =
     "VERSION 1\n\rFirstName: Anna\n\rSureName: Example\n\rCountry: DE\n\rCity: Bonn\n\rBirth: "
     "1.2.1990\n\rHomepage: http://anna.example\n\rSignature: Greetings\r\nfrom Bonn";
-
-double Percentile(std::vector<double> &samples, double fraction) {
-    if (samples.empty())
-        return 0;
-    const size_t index =
-        std::min(samples.size() - 1, static_cast<size_t>(fraction * samples.size()));
-    std::nth_element(samples.begin(), samples.begin() + index, samples.end());
-    return samples[index];
-}
 
 template <typename Fetch>
 void Measure(benchmark::State &state, Fetch fetch) {

@@ -2,6 +2,8 @@
 // recorded and reported as p50 and p99 (microseconds). Goal: p99 at most 1 ms. The processor time
 // of each decode is reported too (cpu_p50_us, cpu_p99_us): on a busy machine the elapsed time's
 // tail mostly measures waiting for a processor.
+#include "../Percentile.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -29,15 +31,6 @@ Picture Avatar() {
         p = (p & 0xFF0000FF) | r << 16 | g << 8;
     }
     return picture;
-}
-
-double Percentile(std::vector<double> &samples, double fraction) {
-    if (samples.empty())
-        return 0;
-    const size_t index =
-        std::min(samples.size() - 1, static_cast<size_t>(fraction * samples.size()));
-    std::nth_element(samples.begin(), samples.begin() + index, samples.end());
-    return samples[index];
 }
 
 void DecodeAvatar(benchmark::State &state, const ByteVector &bytes) {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Eventually.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -19,18 +21,6 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-
-// Waits up to a generous limit for a condition: a guard against hangs, never a timing check.
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::seconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The job id that the running request waits for, 0 when none.
 inline intptr_t AwaitedJob() {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Eventually.h"
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -13,18 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-// Waits up to a generous limit for a condition; only a guard against hangs, never a timing check.
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::seconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 // Moves the performance clock so that it reads about `milliseconds` now.
 void SetPerformanceClockTo(int64_t milliseconds) {
     ASSERT_EQ(InitPerformanceClock(), 1);
