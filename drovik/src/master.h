@@ -99,6 +99,7 @@ private:
     void armHeartbeat();
     void onHeartbeat();
     void sendOrEnd(wire::Frame frame);
+    void noteSent();
     // Ends the connection from its own thread: one connection event unless removed.
     void end(int32_t event, const std::string &reason);
     void closeNow();
@@ -119,6 +120,8 @@ private:
     std::chrono::steady_clock::time_point lastReceived_;
     bool ending_ = false;
     uint64_t pingToken_ = 0;
+    // When a frame last left, from any thread (steady_clock ticks).
+    std::atomic<std::chrono::steady_clock::rep> lastSent_{0};
 
     mutable std::mutex lock_;  // guards the fields below
     bool alive_ = false;

@@ -76,6 +76,7 @@ intptr_t MasterConnection::submit(std::string_view name, const ParamList &params
         error = Error::SendQueueFull;
         return 0;
     }
+    noteSent();
     // A send refused because the connection is closing needs nothing here: the connection's end
     // drops the job and reports the connection event.
     return id;
@@ -294,7 +295,19 @@ void MasterConnection::onHeartbeat() {
             "no sign of life from the slave for " + std::to_string(silent.count()) + " ms");
         return;
     }
-    sendOrEnd(wire::encodePing(wire::FrameType::Ping, ++pingToken_));
+    // A busy connection needs no pings: frames both ways show each end that the other is alive.
+    // The ping is skipped only while the next check cannot find the slave silent for the timeout,
+    // and while the master has spoken within the interval, so a master that only sends (a long
+    // job) still hears from the slave and one that only listens (a streaming job) is still heard.
+    const auto interval = std::chrono::milliseconds(heartbeat_.intervalMs);
+    const auto timeout = std::chrono::milliseconds(heartbeat_.timeoutMs);
+    const auto now = std::chrono::steady_clock::now();
+    const auto sent = std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(lastSent_.load(std::memory_order_relaxed)));
+    bool heardRecently = now - lastReceived_ < timeout - interval;
+    bool spokeRecently = now - sent < interval;
+    if (!heardRecently || !spokeRecently)
+        sendOrEnd(wire::encodePing(wire::FrameType::Ping, ++pingToken_));
     if (!ending_)
         armHeartbeat();
 }
@@ -302,6 +315,13 @@ void MasterConnection::onHeartbeat() {
 void MasterConnection::sendOrEnd(wire::Frame frame) {
     if (channel_->send(std::move(frame)) == Channel::SendResult::Overflow)
         end(DROVIK_EVENT_SHUTDOWN, "the slave does not read what is sent to it");
+    else
+        noteSent();
+}
+
+void MasterConnection::noteSent() {
+    lastSent_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                    std::memory_order_relaxed);
 }
 
 void MasterConnection::end(int32_t event, const std::string &reason) {

@@ -110,6 +110,40 @@ TEST_F(Connection, KickGivesKickedAndNothingAfterIt) {
     EXPECT_EQ(Drovik_Slave_KickMaster(slave_, onSlave), 0);
 }
 
+// Pings are left out while frames flow both ways; traffic that flows one way only must still show
+// each end that the other is alive, for longer than both ends' limits.
+TEST_F(Connection, OneWayTrafficLongerThanTheHeartbeatLimitsKeepsTheConnection) {
+    TestMaster quick(20, 100);  // the slave takes it for gone after 200 ms without a frame
+    intptr_t slave = quick.connect(port_);
+    ASSERT_NE(slave, 0) << quick.lastError();
+
+    // The master only listens: a job streams for 450 ms.
+    intptr_t list = Drovik_Parameter_New();
+    Drovik_Parameter_AddLong(list, 30);
+    Drovik_Parameter_AddLong(list, 15);
+    intptr_t streaming = submit(quick.handle(), slave, "SlowStream", list);
+    ASSERT_NE(streaming, 0) << quick.lastError();
+    auto events = Recorder::instance().waitFinal(streaming);
+    ASSERT_TRUE(events);
+    ASSERT_EQ(events->size(), 31u);
+    EXPECT_EQ(events->back().event, DROVIK_EVENT_FINISHED);
+
+    // The master only speaks: for 450 ms it submits jobs that do not end before it lets them.
+    std::vector<intptr_t> blocked;
+    for (int i = 0; i < 15; ++i) {
+        blocked.push_back(submit(quick.handle(), slave, "Block", 0));
+        ASSERT_NE(blocked.back(), 0) << quick.lastError();
+        std::this_thread::sleep_for(30ms);
+    }
+    gate().release();
+    for (intptr_t id : blocked) {
+        events = Recorder::instance().waitFinal(id);
+        ASSERT_TRUE(events);
+        EXPECT_EQ(events->back().event, DROVIK_EVENT_FINISHED);
+    }
+    EXPECT_TRUE(Recorder::instance().connectionEvents(slave).empty());
+}
+
 TEST_F(Connection, ShutdownGivesShutdownOnceAndWaitsForRunningJobs) {
     intptr_t blocked = submit(master_.handle(), connection_, "Block", 0);
     ASSERT_TRUE(gate().waitForWaiters(1));
@@ -333,7 +367,8 @@ TEST_F(Garbage, SilentMasterIsDroppedAfterItsHeartbeatTimeout) {
     peer.send(helloFrame());  // promises a ping every 100 ms, then never sends one
     EXPECT_EQ(peer.read(11), welcomeFrame());
     intptr_t silent = 0;
-    for (intptr_t m = Drovik_Slave_IterateMasters(slave_, 0); m; m = Drovik_Slave_IterateMasters(slave_, m))
+    for (intptr_t m = Drovik_Slave_IterateMasters(slave_, 0); m;
+         m = Drovik_Slave_IterateMasters(slave_, m))
         if (Drovik_Slave_GetMasterPort(slave_, m) == peer.socket().local_endpoint().port())
             silent = m;
     ASSERT_NE(silent, 0);

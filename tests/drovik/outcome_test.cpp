@@ -88,7 +88,7 @@ TEST_F(Outcome, SlaveKnowsItsMasters) {
     EXPECT_EQ(Drovik_Slave_GetMasterXtraData(slave_, onSlave), 0);
     EXPECT_EQ(Drovik_Slave_SetMasterXtraData(slave_, onSlave, 1234), 1);
     EXPECT_EQ(Drovik_Slave_GetMasterXtraData(slave_, onSlave), 1234);
-    EXPECT_EQ(Drovik_Slave_CountJobs(slave_), 13);
+    EXPECT_EQ(Drovik_Slave_CountJobs(slave_), kTestJobCount);
     EXPECT_STREQ(Drovik_Master_GetSlaveIP(master_.handle(), connection_), "127.0.0.1");
     EXPECT_EQ(Drovik_Master_CountSlaves(master_.handle()), 1);
     EXPECT_EQ(Drovik_Master_IterateSlaves(master_.handle(), 0), connection_);

@@ -137,6 +137,19 @@ inline int32_t DROVIK_CALL stream(intptr_t, intptr_t, intptr_t job, intptr_t lis
     Drovik_Return_Long(job, n);
     return DROVIK_EVENT_FINISHED;
 }
+// Streams n messages, one every ms milliseconds.
+inline int32_t DROVIK_CALL slowStream(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
+    int32_t n = Drovik_Parameter_GetLong(list, 0);
+    int32_t ms = Drovik_Parameter_GetLong(list, 1);
+    for (int32_t i = 0; i < n; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        uint8_t b = static_cast<uint8_t>(i);
+        if (!Drovik_Slave_Job_SendMessage(job, &b, 1))
+            return DROVIK_EVENT_FAILED;
+    }
+    Drovik_Return_Long(job, n);
+    return DROVIK_EVENT_FINISHED;
+}
 inline int32_t DROVIK_CALL outcome(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t user) {
     return static_cast<int32_t>(user);
 }
@@ -155,6 +168,9 @@ inline int32_t DROVIK_CALL denySecret(intptr_t, intptr_t, const char *job, intpt
 
 }  // namespace jobs
 
+// How many jobs addTestJobs registers.
+inline constexpr int32_t kTestJobCount = 14;
+
 inline void addTestJobs(intptr_t slave) {
     Drovik_Slave_AddJob(slave, "Long", &jobs::returnLong, "", 42);
     Drovik_Slave_AddJob(slave, "Echo", &jobs::echo, "s", 0);
@@ -163,6 +179,7 @@ inline void addTestJobs(intptr_t slave) {
     Drovik_Slave_AddJob(slave, "Memory", &jobs::returnMemory, "l", 0);
     Drovik_Slave_AddJob(slave, "Params", &jobs::reportParams, "mlifdqssm", 0);
     Drovik_Slave_AddJob(slave, "Stream", &jobs::stream, "l", 0);
+    Drovik_Slave_AddJob(slave, "SlowStream", &jobs::slowStream, "ll", 0);
     Drovik_Slave_AddJob(slave, "NoValue", &jobs::outcome, "", DROVIK_EVENT_FINISHED);
     Drovik_Slave_AddJob(slave, "Refuse", &jobs::outcome, "", DROVIK_EVENT_INVALID);
     Drovik_Slave_AddJob(slave, "Weird", &jobs::outcome, "", 42);
