@@ -15,7 +15,8 @@ static bool replayFile(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return true;
 }

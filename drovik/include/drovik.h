@@ -3,13 +3,14 @@
  *
  * A master submits named jobs with typed parameter lists to a slave over TCP and receives each
  * job's outcome, the messages the job streams, and connection events in callbacks. A slave listens,
- * runs registered job handlers on a worker pool and answers. The library also keeps a local cache of
- * named memory entries.
+ * runs registered job handlers on a worker pool and answers. The library also keeps a local cache
+ * of named memory entries.
  *
  * Conventions of every entry point:
- * - Handles and addresses are pointer-sized (intptr_t); 0 means none or failure. Integers are 32-bit.
- * - Handles are looked up in a table, never trusted: an unknown, closed or reused handle is an error
- *   (result 0), never a crash. Every entry point may be called from any thread.
+ * - Handles and addresses are pointer-sized (intptr_t); 0 means none or failure. Integers are
+ *   32-bit.
+ * - Handles are looked up in a table, never trusted: an unknown, closed or reused handle is an
+ *   error (result 0), never a crash. Every entry point may be called from any thread.
  * - No C++ exception crosses this interface.
  * - Texts are zero-terminated 8-bit byte strings; the library never interprets their code page.
  * - A data block that the library hands to a callback was allocated with Drovik_AllocateMemory and
@@ -51,15 +52,16 @@
 #define DROVIK_VERSION_MINOR 0
 #define DROVIK_VERSION_PATCH 0
 /* The version as one number: major * 10000 + minor * 100 + patch. */
-#define DROVIK_VERSION (DROVIK_VERSION_MAJOR * 10000 + DROVIK_VERSION_MINOR * 100 + DROVIK_VERSION_PATCH)
+#define DROVIK_VERSION \
+    (DROVIK_VERSION_MAJOR * 10000 + DROVIK_VERSION_MINOR * 100 + DROVIK_VERSION_PATCH)
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Value types: of parameters, of a job's reply value (DoJob's sixth argument), and of the value    */
-/* delivered to a callback (its seventh argument).                                                  */
+/* Value types: of parameters, of a job's reply value (DoJob's sixth argument), and of the        */
+/* value delivered to a callback (its seventh argument).                                          */
 /* ---------------------------------------------------------------------------------------------- */
 #define DROVIK_TYPE_MEMORY (-1) /* size bytes of memory */
 #define DROVIK_TYPE_NONE 0      /* the job streams messages and ends with a value of its own type */
@@ -71,7 +73,7 @@ extern "C" {
 #define DROVIK_TYPE_QUAD 7      /* signed 64-bit integer, 8 bytes little-endian */
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Events: the fourth argument of a callback.                                                      */
+/* Events: the fourth argument of a callback.                                                     */
 /* ---------------------------------------------------------------------------------------------- */
 #define DROVIK_EVENT_FINISHED 1   /* job callbacks: the job ended; data holds its value */
 #define DROVIK_EVENT_STREAM 4     /* job callbacks: one message streamed by the running job */
@@ -85,13 +87,14 @@ extern "C" {
 
 /*
  * Callback of jobs and of connection events. master and slave name the connection, jobId the job
- * (0 for connection events), event one of DROVIK_EVENT_*, data and size the delivered block (0 and 0
- * for none; see above for its ownership), type one of DROVIK_TYPE_*. The result is ignored; return 0.
+ * (0 for connection events), event one of DROVIK_EVENT_*, data and size the delivered block (0 and
+ * 0 for none; see above for its ownership), type one of DROVIK_TYPE_*. The result is ignored;
+ * return 0.
  *
  * Per job: zero or more DROVIK_EVENT_STREAM events in the order the job sent them, then exactly one
- * final event (FINISHED or one of the error events, which carry no data), unless the connection ends
- * first. When a connection ends the master's connection callback receives exactly one of KICKED or
- * SHUTDOWN, after which no callback of that connection's jobs follows.
+ * final event (FINISHED or one of the error events, which carry no data), unless the connection
+ * ends first. When a connection ends the master's connection callback receives exactly one of
+ * KICKED or SHUTDOWN, after which no callback of that connection's jobs follows.
  */
 typedef int32_t(DROVIK_CALL *Drovik_Callback)(intptr_t master, intptr_t slave, intptr_t jobId,
                                               int32_t event, void *data, int32_t size,
@@ -104,7 +107,7 @@ typedef int32_t(DROVIK_CALL *Drovik_LogCallback)(intptr_t owner, intptr_t peer, 
                                                  int32_t reserved2);
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Memory and version                                                                              */
+/* Memory and version                                                                             */
 /* ---------------------------------------------------------------------------------------------- */
 
 /* A zero-filled block of size bytes (0 <= size <= 1 GiB) for AddMem or for the caller's own use;
@@ -117,7 +120,7 @@ DROVIK_API void DROVIK_CALL Drovik_FreeMemory(void *block);
 DROVIK_API int32_t DROVIK_CALL Drovik_GetVersion(void);
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Parameter lists                                                                                 */
+/* Parameter lists                                                                                */
 /* ---------------------------------------------------------------------------------------------- */
 
 /* A new empty list. It passes to the library with Drovik_Master_DoJob, accepted or not. */
@@ -146,7 +149,7 @@ DROVIK_API int64_t DROVIK_CALL Drovik_Parameter_GetQuad(intptr_t list, int32_t i
 DROVIK_API const char *DROVIK_CALL Drovik_Parameter_GetString(intptr_t list, int32_t index);
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Master side                                                                                     */
+/* Master side                                                                                    */
 /* ---------------------------------------------------------------------------------------------- */
 
 /* A new master; log may be 0. 0 on failure. Each connection (AddSlave) gets a thread of its own,
@@ -172,13 +175,14 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Master_SetStreamOptions(intptr_t master, i
  * Connects to the slave at host:port and returns the connection's slave handle, or 0 with a text in
  * Drovik_Master_GetLastError (refused, unreachable, not a Drovik slave, timed out). Blocks until
  * connected or timed out.
- * clientName: sent to the slave for its log ("" or 0 for none); reserved1 to reserved4: pass 0 or "";
- * timeoutSeconds: connect and handshake time-out in seconds (0 or less: 10).
+ * clientName: sent to the slave for its log ("" or 0 for none); reserved1 to reserved4: pass 0 or
+ * ""; timeoutSeconds: connect and handshake time-out in seconds (0 or less: 10).
  */
-DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(intptr_t master, const char *host, int32_t port,
-                                                       const char *clientName, int32_t reserved1,
-                                                       const char *reserved2, const char *reserved3,
-                                                       int32_t reserved4, int32_t timeoutSeconds);
+DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(intptr_t master, const char *host,
+                                                       int32_t port, const char *clientName,
+                                                       int32_t reserved1, const char *reserved2,
+                                                       const char *reserved3, int32_t reserved4,
+                                                       int32_t timeoutSeconds);
 /* Drops the connection. Its pending jobs receive no further callback and no connection event is
  * delivered. May be called from a callback. 1, or 0 for an unknown connection. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Master_RemoveSlave(intptr_t master, intptr_t slave);
@@ -204,16 +208,13 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Master_CountSlaveJobs(intptr_t master, int
  * reserved1 to reserved6: pass 0; deliver: pass 1 (callbacks deliver the outcome; 0 submits the
  * job without any callback). Parameters and name together may take at most 16 MiB.
  */
-DROVIK_API intptr_t DROVIK_CALL Drovik_Master_DoJob(intptr_t master, const char *jobName,
-                                                    intptr_t slave, intptr_t list,
-                                                    Drovik_Callback callback, int32_t replyType,
-                                                    int32_t reserved1, int32_t reserved2,
-                                                    int32_t reserved3, int32_t reserved4,
-                                                    int32_t reserved5, int32_t reserved6,
-                                                    int32_t deliver);
+DROVIK_API intptr_t DROVIK_CALL Drovik_Master_DoJob(
+    intptr_t master, const char *jobName, intptr_t slave, intptr_t list, Drovik_Callback callback,
+    int32_t replyType, int32_t reserved1, int32_t reserved2, int32_t reserved3, int32_t reserved4,
+    int32_t reserved5, int32_t reserved6, int32_t deliver);
 
 /* ---------------------------------------------------------------------------------------------- */
-/* Slave side                                                                                      */
+/* Slave side                                                                                     */
 /* ---------------------------------------------------------------------------------------------- */
 
 /*
@@ -227,11 +228,12 @@ typedef int32_t(DROVIK_CALL *Drovik_JobHandler)(intptr_t slave, intptr_t master,
                                                 intptr_t list, intptr_t userData);
 /* Access check, run on a worker thread before a job's handler: nonzero lets the job run, 0 ends it
  * with DENIED. xtraData is the master's value of SetMasterXtraData. */
-typedef int32_t(DROVIK_CALL *Drovik_AccessCheck)(intptr_t slave, intptr_t master, const char *jobName,
-                                                 intptr_t xtraData);
+typedef int32_t(DROVIK_CALL *Drovik_AccessCheck)(intptr_t slave, intptr_t master,
+                                                 const char *jobName, intptr_t xtraData);
 /* Called once for each master when its connection has ended and its last running job has returned,
  * with the master's value of SetMasterXtraData; the master handle is invalid afterwards. */
-typedef void(DROVIK_CALL *Drovik_XtraDataDeinit)(intptr_t slave, intptr_t master, intptr_t xtraData);
+typedef void(DROVIK_CALL *Drovik_XtraDataDeinit)(intptr_t slave, intptr_t master,
+                                                 intptr_t xtraData);
 
 /*
  * A new slave listening on bindAddress:port (port 0: a free port). workers: threads of the job pool
@@ -277,8 +279,8 @@ DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_GetMasterXtraData(intptr_t slave, i
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterXtraData(intptr_t slave, intptr_t master,
                                                               intptr_t value);
 /* Installs the callback for a master's end (0 removes it). 1, or 0 when unknown. */
-DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterXtraDataDeinitCallback(
-    intptr_t slave, Drovik_XtraDataDeinit callback);
+DROVIK_API int32_t DROVIK_CALL
+Drovik_Slave_SetMasterXtraDataDeinitCallback(intptr_t slave, Drovik_XtraDataDeinit callback);
 /* Installs the access check (0 removes it: every job may run). 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t slave,
                                                                     Drovik_AccessCheck check);
@@ -289,8 +291,8 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_SendMessage(intptr_t job, const 
                                                             int32_t size);
 
 /* ---------------------------------------------------------------------------------------------- */
-/* A job's value, set from its handler (or while it runs). The last call wins. 1, or 0 when the job */
-/* is not running or the value is larger than 16 MiB less 64 bytes.                               */
+/* A job's value, set from its handler (or while it runs). The last call wins. 1, or 0 when the   */
+/* job is not running or the value is larger than 16 MiB less 64 bytes.                           */
 /* ---------------------------------------------------------------------------------------------- */
 DROVIK_API int32_t DROVIK_CALL Drovik_Return_Memory(intptr_t job, const void *data, int32_t size);
 DROVIK_API int32_t DROVIK_CALL Drovik_Return_Long(intptr_t job, int32_t value);
@@ -303,7 +305,7 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Return_String(intptr_t job, const char *te
 /* ---------------------------------------------------------------------------------------------- */
 /* Cache: named entries, each holding a copy of its bytes. Every call is atomic; the "current     */
 /* entry" that isCached and NextEntry select is per cache, so a caller that reads it with GetMem */
-/* and the other getters serialises its own calls.                                                 */
+/* and the other getters serialises its own calls.                                                */
 /* ---------------------------------------------------------------------------------------------- */
 
 /* A new cache holding at most maxBytes of entry data (0: 16 MiB) and maxEntries entries (0: 4096);
@@ -331,9 +333,9 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Cache_isCached(intptr_t cache, const char 
  * it was added. xtraData: a value of the caller's kept with the entry. The new entry is not made
  * current. 1, or 0 when it cannot be stored (unknown cache, size below 0 or above the byte bound,
  * data 0 with a size above 0, no name or "", lifetime below 0); a refused entry changes nothing. */
-DROVIK_API int32_t DROVIK_CALL Drovik_Cache_AddEntry(intptr_t cache, const char *name, const void *data,
-                                                     int32_t size, int32_t lifetimeSeconds,
-                                                     intptr_t xtraData);
+DROVIK_API int32_t DROVIK_CALL Drovik_Cache_AddEntry(intptr_t cache, const char *name,
+                                                     const void *data, int32_t size,
+                                                     int32_t lifetimeSeconds, intptr_t xtraData);
 /* Removes the entry if present: 1 when it was (and had not expired), else 0. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Cache_DeleteEntry(intptr_t cache, const char *name);
 /* Removes the expired entries and starts a walk over those present now, oldest first; returns their

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <thread>
 
-std::string Digest(std::string_view password) { return PasswordDigest(password); }
+std::string Digest(std::string_view password) {
+    return PasswordDigest(password);
+}
 
 std::optional<StreamedMessage> DecodeStreamed(const drovik::Bytes &block) {
     if (block.size() < 8)
