@@ -296,15 +296,15 @@ void MasterConnection::onHeartbeat() {
         return;
     }
     // A busy connection needs no pings: frames both ways show each end that the other is alive.
-    // The ping is skipped only while the next check cannot find the slave silent for the timeout,
-    // and while the master has spoken within the interval, so a master that only sends (a long
-    // job) still hears from the slave and one that only listens (a streaming job) is still heard.
+    // The ping is skipped only while both directions carried a frame within the interval. So a
+    // master that only sends (a long job) pings as soon as the slave has been quiet for an
+    // interval, leaving the pong the same time to arrive as when every interval pings, and one that
+    // only listens (a streaming job) is still heard by the slave.
     const auto interval = std::chrono::milliseconds(heartbeat_.intervalMs);
-    const auto timeout = std::chrono::milliseconds(heartbeat_.timeoutMs);
     const auto now = std::chrono::steady_clock::now();
     const auto sent = std::chrono::steady_clock::time_point(
         std::chrono::steady_clock::duration(lastSent_.load(std::memory_order_relaxed)));
-    bool heardRecently = now - lastReceived_ < timeout - interval;
+    bool heardRecently = now - lastReceived_ < interval;
     bool spokeRecently = now - sent < interval;
     if (!heardRecently || !spokeRecently)
         sendOrEnd(wire::encodePing(wire::FrameType::Ping, ++pingToken_));
