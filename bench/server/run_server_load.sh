@@ -33,9 +33,8 @@ done
 port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
 [ -n "$port" ] || { echo "server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
 
-# The kernel's congestion control shapes the tail: under BBR some runs have an episode of a few
-# hundred milliseconds in which round trips on loopback reach tens of milliseconds; under CUBIC
-# none has been seen.
+# The kernel's TCP congestion control is printed with the figures, as one of the machine's
+# settings under which they were taken.
 congestion=$(cat /proc/sys/net/ipv4/tcp_congestion_control 2>/dev/null || echo unknown)
 echo "server_load --clients $clients $* (server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores, TCP congestion control $congestion)"
 status=0
