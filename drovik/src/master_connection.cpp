@@ -287,8 +287,8 @@ void MasterConnection::armHeartbeat() {
 void MasterConnection::onHeartbeat() {
     if (ending_)
         return;
-    auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - lastReceived_);
+    const auto now = std::chrono::steady_clock::now();
+    auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastReceived_);
     // Bytes waiting in the socket are a sign of life that a long callback kept us from reading.
     if (silent.count() >= heartbeat_.timeoutMs && channel_->available() == 0) {
         end(DROVIK_EVENT_SHUTDOWN,
@@ -301,10 +301,9 @@ void MasterConnection::onHeartbeat() {
     // interval, leaving the pong the same time to arrive as when every interval pings, and one that
     // only listens (a streaming job) is still heard by the slave.
     const auto interval = std::chrono::milliseconds(heartbeat_.intervalMs);
-    const auto now = std::chrono::steady_clock::now();
     const auto sent = std::chrono::steady_clock::time_point(
         std::chrono::steady_clock::duration(lastSent_.load(std::memory_order_relaxed)));
-    bool heardRecently = now - lastReceived_ < interval;
+    bool heardRecently = silent < interval;
     bool spokeRecently = now - sent < interval;
     if (!heardRecently || !spokeRecently)
         sendOrEnd(wire::encodePing(wire::FrameType::Ping, ++pingToken_));

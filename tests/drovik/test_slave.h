@@ -126,10 +126,11 @@ inline int32_t DROVIK_CALL reportParams(intptr_t, intptr_t, intptr_t job, intptr
     Drovik_Return_Memory(job, out.data(), static_cast<int32_t>(out.size()));
     return DROVIK_EVENT_FINISHED;
 }
-// Streams n chat messages, then returns n.
-inline int32_t DROVIK_CALL stream(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
-    int32_t n = Drovik_Parameter_GetLong(list, 0);
+// Streams n chat messages, pausing pauseMs before each, then returns n.
+inline int32_t streamChat(intptr_t job, int32_t n, int32_t pauseMs) {
     for (int32_t i = 0; i < n; ++i) {
+        if (pauseMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         Bytes m = chatMessage(i % 2 ? "" : "sender", "message " + std::to_string(i));
         if (!Drovik_Slave_Job_SendMessage(job, m.data(), static_cast<int32_t>(m.size())))
             return DROVIK_EVENT_FAILED;
@@ -137,18 +138,12 @@ inline int32_t DROVIK_CALL stream(intptr_t, intptr_t, intptr_t job, intptr_t lis
     Drovik_Return_Long(job, n);
     return DROVIK_EVENT_FINISHED;
 }
+inline int32_t DROVIK_CALL stream(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
+    return streamChat(job, Drovik_Parameter_GetLong(list, 0), 0);
+}
 // Streams n messages, one every ms milliseconds.
 inline int32_t DROVIK_CALL slowStream(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
-    int32_t n = Drovik_Parameter_GetLong(list, 0);
-    int32_t ms = Drovik_Parameter_GetLong(list, 1);
-    for (int32_t i = 0; i < n; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        uint8_t b = static_cast<uint8_t>(i);
-        if (!Drovik_Slave_Job_SendMessage(job, &b, 1))
-            return DROVIK_EVENT_FAILED;
-    }
-    Drovik_Return_Long(job, n);
-    return DROVIK_EVENT_FINISHED;
+    return streamChat(job, Drovik_Parameter_GetLong(list, 0), Drovik_Parameter_GetLong(list, 1));
 }
 inline int32_t DROVIK_CALL outcome(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t user) {
     return static_cast<int32_t>(user);
