@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -86,6 +87,14 @@ private:
     uint64_t current_ = 0;
     uint64_t walkLast_ = 0;  // the entry the walk visited last
     uint64_t walkEnd_ = 0;   // the newest entry the walk will visit
+};
+
+// One cache as its handle names it: the store with the mutex that every entry point holds around
+// its call.
+struct Cache {
+    Cache(int64_t maxBytes, int64_t maxEntries) : store(maxBytes, maxEntries) {}
+    std::mutex mutex;
+    CacheStore store;
 };
 
 }  // namespace drovik

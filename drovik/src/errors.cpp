@@ -16,7 +16,7 @@ const char *errorText(Error e) {
 }
 
 const char *keepForThread(TextSlot slot, std::string text) {
-    thread_local std::array<std::string, 4> slots;
+    thread_local std::array<std::string, static_cast<size_t>(TextSlot::Count)> slots;
     std::string &s = slots[static_cast<size_t>(slot)];
     s = std::move(text);
     return s.c_str();

@@ -46,7 +46,7 @@ const char *errorText(Error e);
 
 // Entry points that return a text keep it in a per-thread slot of their own, valid until the same
 // thread's next call of that entry point.
-enum class TextSlot { MasterLastError, SlaveLastError, SlaveIP, MasterIP };
+enum class TextSlot { MasterLastError, SlaveLastError, SlaveIP, MasterIP, CacheName, Count };
 const char *keepForThread(TextSlot slot, std::string text);
 
 // Calls a log callback (which may be null), shielding the library from anything it throws.

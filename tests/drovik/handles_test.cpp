@@ -1,5 +1,7 @@
 // Memory blocks, parameter lists and handles used wrongly: refused, never a crash.
 #include <cstdlib>
+#include <set>
+#include <vector>
 
 #include "test_support.h"
 
@@ -165,6 +167,34 @@ TEST(Handles, SlaveArgumentsAreChecked) {
     EXPECT_EQ(Drovik_Slave_CountJobs(slave), 0);
     EXPECT_EQ(Drovik_Return_Long(12345, 1), 0);
     EXPECT_EQ(Drovik_Slave_Job_SendMessage(12345, "x", 1), 0);
+}
+
+TEST(Handles, EveryKindComesFromOneSequence) {
+    // Created interleaved, so that a kind with a counter of its own would repeat another's numbers.
+    std::vector<intptr_t> masters, slaves, caches;
+    for (int i = 0; i < 3; ++i) {
+        caches.push_back(Drovik_Cache_New(0, 0, 0));
+        masters.push_back(Drovik_Master_Init(nullptr));
+        slaves.push_back(Drovik_Slave_Init("127.0.0.1", 0, nullptr, 1, nullptr));
+        caches.push_back(Drovik_Cache_New(0, 0, 0));
+    }
+    std::set<intptr_t> seen;
+    for (const auto *kind : {&masters, &slaves, &caches})
+        for (intptr_t h : *kind) {
+            EXPECT_NE(h, 0);
+            EXPECT_TRUE(seen.insert(h).second) << "handle " << h << " given out twice";
+        }
+    // A cache handle names no master, and a master handle no cache.
+    EXPECT_EQ(Drovik_Master_CountSlaves(caches[0]), 0);
+    EXPECT_EQ(Drovik_Cache_GetSize(masters[0]), 0);
+    EXPECT_EQ(Drovik_Cache_Free(masters[0]), 0);
+
+    for (intptr_t h : masters)
+        EXPECT_EQ(Drovik_Master_DeInit(h), 1);
+    for (intptr_t h : slaves)
+        EXPECT_EQ(Drovik_Slave_DeInit(h), 1);
+    for (intptr_t h : caches)
+        EXPECT_EQ(Drovik_Cache_Free(h), 1);
 }
 
 TEST(Version, MatchesTheHeader) {
