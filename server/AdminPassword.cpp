@@ -1,6 +1,5 @@
 #include "AdminPassword.h"
 
-#include <openssl/evp.h>
 #include <sodium.h>
 
 #include <cstdio>
@@ -10,23 +9,18 @@
 #include "Log.h"
 #include "PasswordHasher.h"
 #include "ServerContext.h"
+#include "protocol/PasswordDigest.h"
 #include "store/Store.h"
 
-std::string PasswordDigest(std::string_view password) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(password.data(), password.size(), digest, &length, EVP_md5(), nullptr) != 1)
-        throw std::runtime_error("MD5 is not available");
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(kHex[digest[i] >> 4]);
-        text.push_back(kHex[digest[i] & 15]);
-    }
-    return text;
-}
-
 namespace {
+
+// The digest a client sends for the password.
+std::string digestOf(const std::string &password) {
+    std::string digest = PasswordDigest(password);
+    if (digest.empty())
+        throw std::runtime_error("MD5 is not available");
+    return digest;
+}
 
 std::string readPasswordFile(const std::string &file) {
     std::ifstream in(file, std::ios::binary);
@@ -39,6 +33,10 @@ std::string readPasswordFile(const std::string &file) {
     if (line.empty())
         throw std::runtime_error("the administrator password file " + file +
                                  " holds no password on its first line");
+    // A client's password ends at a zero byte, so one inside could never be typed in full.
+    if (line.find('\0') != std::string::npos)
+        throw std::runtime_error("the administrator password file " + file +
+                                 " holds a zero byte in its password");
     return line;
 }
 
@@ -61,12 +59,12 @@ void EnsureAdminPassword(Store &store, const PasswordHasher &hasher,
     }
     if (!passwordFile.empty()) {
         store.settings.set(kAdminPasswordKey,
-                           hasher.hash(PasswordDigest(readPasswordFile(passwordFile))));
+                           hasher.hash(digestOf(readPasswordFile(passwordFile))));
         LogEvent("administrator password set from ", passwordFile);
         return;
     }
     std::string password = randomPassword();
-    store.settings.set(kAdminPasswordKey, hasher.hash(PasswordDigest(password)));
+    store.settings.set(kAdminPasswordKey, hasher.hash(digestOf(password)));
     std::printf("administrator password: %s\n", password.c_str());
     std::fflush(stdout);
     LogEvent("administrator password generated and printed once on standard output");

@@ -7,9 +7,6 @@
 class Store;
 class PasswordHasher;
 
-// The digest a client sends for a password: 32 lower-case hexadecimal digits of its MD5.
-std::string PasswordDigest(std::string_view password);
-
 // When the store holds no administrator password yet, sets it from the first line of
 // `passwordFile`, or, without a file, generates a random one and prints it once on standard
 // output. Throws std::runtime_error when the file cannot be used.

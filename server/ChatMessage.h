@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/StreamedMessage.h"
+
 constexpr size_t kMaxMessageLength = 4096;
 
 struct ChatMessage {
@@ -22,11 +24,6 @@ using ChatMessagePtr = std::shared_ptr<const ChatMessage>;
 
 ChatMessagePtr MakeChatMessage(std::string sender, std::string text, bool isPrivate);
 
-// The block of one streamed message, integers little-endian: sender length S (int32), text length
-// T (int32), S bytes of sender, T bytes of text. Each part ends with its zero byte, which its
-// length counts.
-std::vector<uint8_t> EncodeStreamedMessage(std::string_view sender, std::string_view text);
-
 struct InboxLimits {
     size_t messages = 10000;
     size_t bytes = 4u << 20;  // counted as streamed; at least one message of the largest size
@@ -34,7 +31,7 @@ struct InboxLimits {
 
 // The bytes a message takes in an inbox: its streamed block.
 inline size_t InboxBytes(size_t senderLength, size_t textLength) {
-    return 8 + senderLength + 1 + textLength + 1;
+    return StreamedMessageSize(senderLength, textLength);
 }
 
 // A bounded queue of messages, oldest first. When full, a new message pushes out the oldest.

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "protocol/TextFormats.h"
+
 SessionPtr SessionRegistry::attach(intptr_t master, const std::string &ip, int32_t port,
                                    const InboxLimits &inboxLimits, const TokenBucket &flood,
                                    bool &created) {
@@ -89,8 +91,7 @@ std::shared_ptr<const std::string> SessionRegistry::onlineList() {
         auto text = std::make_shared<std::string>();
         text->reserve(byName_.size() * 12);
         for (auto &[name, session] : byName_) {  // std::map: sorted by name
-            *text += name;
-            *text += "\n\r";
+            AppendOnlineListName(*text, name);
         }
         list_ = std::move(text);
     }

@@ -4,17 +4,22 @@
 #include "Network/Client/PreferencesBlock.h"
 #include "Network/Client/ProfileCache.h"
 #include "Network/Client/RoundTrip.h"
+#include "protocol/Jobs.h"
+#include "protocol/ReplyCodes.h"
 
 #include <mutex>
 
 namespace {
-std::unique_ptr<Picture> FetchAvatar(const std::string &entryName, std::string_view jobName,
+// What CheckAvatarFile returns for a file that passed every check.
+constexpr int32_t NoRefusal = 0;
+
+std::unique_ptr<Picture> FetchAvatar(const std::string &entryName, const JobSpec &job,
                                      std::initializer_list<JobParameter> parameters) {
     if (auto cached = LookUpCachedEntry(entryName))
         return DecodePicture(*cached);
 
     std::lock_guard request(ClientState.RequestMutex);
-    const JobReply reply = RequestRoundTrip(jobName, parameters, ReplyType_Memory);
+    const JobReply reply = RequestRoundTrip(job.Name, parameters, ReplyType_Memory);
     // Only bytes that arrived are cached: no avatar, an error, or a wait that a connection event
     // ended leaves the entry absent, so the next call asks again. Bytes that do not decode are
     // cached all the same: they are what the server holds.
@@ -32,21 +37,21 @@ int32_t CheckAvatarFile(const std::string &file) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (!std::filesystem::exists(status))
-        return 4;
+        return AvatarCode::FileUnreadable;
     // A directory counts as size 0 here and is refused below as no picture.
     const bool regular = std::filesystem::is_regular_file(status);
     uintmax_t size = 0;
     if (regular) {
         size = std::filesystem::file_size(path, error);
         if (error)
-            return 4;
+            return AvatarCode::FileUnreadable;
     }
     if (static_cast<int64_t>(size) > int64_t{limits.MaxAvatarSize})
-        return 2;
+        return AvatarCode::TooLarge;
 
     std::vector<uint8_t> bytes;
     if (ReadWholeFile(path, limits.MaxAvatarSize, bytes) != FileReadResult::Read)
-        return 5;
+        return AvatarCode::NotAPicture;
     int32_t width = 0;
     int32_t height = 0;
     if (DecodePicture(bytes) == nullptr) {
@@ -54,13 +59,13 @@ int32_t CheckAvatarFile(const std::string &file) {
         // then refused for its size rather than as no picture.
         const bool measured = MeasurePicture(bytes, width, height);
         if (!measured || (width <= limits.MaxAvatarWidth && height <= limits.MaxAvatarHeight))
-            return 5;
-        return 3;
+            return AvatarCode::NotAPicture;
+        return AvatarCode::TooWide;
     }
     MeasurePicture(bytes, width, height);
     if (width > limits.MaxAvatarWidth || height > limits.MaxAvatarHeight)
-        return 3;
-    return 0;
+        return AvatarCode::TooWide;
+    return NoRefusal;
 }
 
 int32_t SendAvatarFile(const std::string &file) {
@@ -71,13 +76,13 @@ int32_t SendAvatarFile(const std::string &file) {
     switch (ReadWholeFile(AvatarPath(file), LoadPreferences(ClientState.Preferences).MaxAvatarSize,
                           bytes)) {
         case FileReadResult::Unreadable:
-            return 4;
+            return AvatarCode::FileUnreadable;
         case FileReadResult::TooLarge:
-            return 2;
+            return AvatarCode::TooLarge;
         case FileReadResult::Read:
             break;
     }
-    const JobReply reply = RequestRoundTrip("User_SetProfileAvatar",
+    const JobReply reply = RequestRoundTrip(Job::User_SetProfileAvatar.Name,
                                             {std::span<const uint8_t>(bytes)}, ReplyType_Long);
     if (reply.Event != 0)
         DeleteOwnCachedProfile();
@@ -85,15 +90,15 @@ int32_t SendAvatarFile(const std::string &file) {
 }
 
 int32_t User_SetProfileAvatar(const std::string &file) {
-    if (const int32_t refusal = CheckAvatarFile(file); refusal != 0)
+    if (const int32_t refusal = CheckAvatarFile(file); refusal != NoRefusal)
         return refusal;
     return SendAvatarFile(file);
 }
 
 std::unique_ptr<Picture> User_GetProfileAvatar() {
-    return FetchAvatar(AvatarEntryName(OwnProfileName), "User_GetProfileAvatar", {});
+    return FetchAvatar(AvatarEntryName(OwnProfileName), Job::User_GetProfileAvatar, {});
 }
 
 std::unique_ptr<Picture> User_GetUserProfileAvatar(const std::string &user) {
-    return FetchAvatar(AvatarEntryName(user), "User_GetUserProfileAvatar", {user});
+    return FetchAvatar(AvatarEntryName(user), Job::User_GetUserProfileAvatar, {user});
 }

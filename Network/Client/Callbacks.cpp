@@ -1,8 +1,9 @@
 #include "Network/Client/Callbacks.h"
 
 #include "Network/Client/ClientState.h"
-#include "Network/Client/StreamedMessage.h"
 #include "Network/Include/Drovik_Inc.h"
+#include "protocol/StreamedMessage.h"
+#include "protocol/WireValues.h"
 
 #include <bit>
 #include <memory>
@@ -91,7 +92,7 @@ void ApplyReplyEvent(int32_t event, const void *data, int32_t size, int32_t type
 
 void AppendStreamedMessage(std::span<const uint8_t> block) {
     auto message = std::make_unique<IncomingMessage>();
-    if (!DecodeStreamedMessage(block, *message)) {
+    if (!DecodeStreamedMessage(block, message->Sender, message->Text)) {
         SetLastError(MalformedMessageText);
         return;
     }

@@ -6,8 +6,9 @@
 #pragma once
 
 #include "Network/Client/ClientState.h"
-#include "Network/Common/Picture.h"
 #include "Network/Include/Drovik_Inc.h"
+#include "picture/Picture.h"
+#include "protocol/PasswordDigest.h"
 
 #include <cstdint>
 #include <memory>
@@ -50,9 +51,9 @@ int32_t IsValidName(const std::string &name);
 
 // ---- Accounts --------------------------------------------------------------------------------
 
-// The 32 lowercase hexadecimal digits of the MD5 digest of the password's bytes (up to its first
-// zero byte). A password never leaves the client in any other form.
-std::string PasswordDigest(const std::string &password);
+// PasswordDigest (protocol/PasswordDigest.h): the 32 lowercase hexadecimal digits of the MD5
+// digest of the password's bytes (up to its first zero byte). A password never leaves the client
+// in any other form.
 
 // Creates an account: the name, the password's digest and its length in bytes. 5 at once, with
 // nothing sent, when the name holds a character other than A-Z, a-z, 0-9 and _; otherwise the

@@ -1,20 +1,21 @@
 // The online list, sending messages, and collecting and taking the messages the server holds.
 #include "Network/Client/Client.h"
 #include "Network/Client/RoundTrip.h"
+#include "protocol/Jobs.h"
 
 #include <memory>
 #include <mutex>
 
 std::string User_GetOnlineUserList() {
-    return RequestRoundTrip("User_GetOnlineUserList", {}, ReplyType_Text).Text;
+    return RequestRoundTrip(Job::User_GetOnlineUserList.Name, {}, ReplyType_Text).Text;
 }
 
 int32_t User_SendMessage(const std::string &recipient, const std::string &text) {
-    return RequestRoundTrip("User_SendMessage", {recipient, text}, ReplyType_Long).Long;
+    return RequestRoundTrip(Job::User_SendMessage.Name, {recipient, text}, ReplyType_Long).Long;
 }
 
 int32_t User_SendGlobalMessage(const std::string &text) {
-    return RequestRoundTrip("User_SendGlobalMessage", {text}, ReplyType_Long).Long;
+    return RequestRoundTrip(Job::User_SendGlobalMessage.Name, {text}, ReplyType_Long).Long;
 }
 
 int32_t User_ReceiveMessages() {
@@ -22,7 +23,7 @@ int32_t User_ReceiveMessages() {
     // own, which is safe only while nobody else can reach the list.
     std::lock_guard request(ClientState.RequestMutex);
     std::lock_guard messages(ClientState.MessagesMutex);
-    const JobReply reply = RequestRoundTrip("User_ReceiveMessages", {}, ReplyType_None);
+    const JobReply reply = RequestRoundTrip(Job::User_ReceiveMessages.Name, {}, ReplyType_None);
     // The next TakeNextMessage starts at the oldest message.
     if (ClientState.Messages != nullptr)
         LinkedList_Reset(ClientState.Messages);

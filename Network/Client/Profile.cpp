@@ -4,7 +4,9 @@
 #include "Network/Client/PreferencesBlock.h"
 #include "Network/Client/ProfileCache.h"
 #include "Network/Client/RoundTrip.h"
-#include "Network/Client/StreamedMessage.h"
+#include "protocol/Jobs.h"
+#include "protocol/TextFormats.h"
+#include "protocol/WireValues.h"
 
 #include <mutex>
 
@@ -16,13 +18,13 @@ bool WasAnswered(const JobReply &reply) {
     return reply.Received() || IsServerErrorEvent(reply.Event);
 }
 
-std::string FetchProfileText(const std::string &entryName, std::string_view jobName,
+std::string FetchProfileText(const std::string &entryName, const JobSpec &job,
                              std::initializer_list<JobParameter> parameters) {
     if (auto cached = LookUpCachedEntry(entryName))
         return ReadBoundedText(*cached);
 
     std::lock_guard request(ClientState.RequestMutex);
-    JobReply reply = RequestRoundTrip(jobName, parameters, ReplyType_Text);
+    JobReply reply = RequestRoundTrip(job.Name, parameters, ReplyType_Text);
     if (!WasAnswered(reply))
         return "";
     // Stored with its zero byte, as the text's length + 1 bytes.
@@ -39,8 +41,8 @@ int32_t User_SetProfile(const std::string &FirstName, const std::string &SureNam
                         const std::string &Signature) {
     std::lock_guard request(ClientState.RequestMutex);
     const std::string text =
-        BuildProfileText(FirstName, SureName, Country, City, Birth, Homepage, Signature);
-    const JobReply reply = RequestRoundTrip("User_SetProfile", {text}, ReplyType_Long);
+        BuildProfileText({FirstName, SureName, Country, City, Birth, Homepage, Signature});
+    const JobReply reply = RequestRoundTrip(Job::User_SetProfile.Name, {text}, ReplyType_Long);
     // Once the job was submitted the server may have stored it, whatever the code says.
     if (reply.Event != 0)
         DeleteOwnCachedProfile();
@@ -48,9 +50,9 @@ int32_t User_SetProfile(const std::string &FirstName, const std::string &SureNam
 }
 
 std::string User_GetProfile() {
-    return FetchProfileText(ProfileEntryName(OwnProfileName), "User_GetProfile", {});
+    return FetchProfileText(ProfileEntryName(OwnProfileName), Job::User_GetProfile, {});
 }
 
 std::string User_GetUserProfile(const std::string &user) {
-    return FetchProfileText(ProfileEntryName(user), "User_GetUserProfile", {user});
+    return FetchProfileText(ProfileEntryName(user), Job::User_GetUserProfile, {user});
 }

@@ -35,25 +35,3 @@ void AddCachedEntry(const std::string &name, std::span<const uint8_t> bytes, int
     Cluster::Drovik_Cache_AddEntry(ClientState.Cache, name.c_str(), bytes.data(),
                                    static_cast<int32_t>(bytes.size()), setting, 0);
 }
-
-std::string BuildProfileText(const std::string &FirstName, const std::string &SureName,
-                             const std::string &Country, const std::string &City,
-                             const std::string &Birth, const std::string &Homepage,
-                             const std::string &Signature) {
-    // Lines end with LF CR, in this order; values go in byte for byte, unchecked.
-    static constexpr char LineEnd[] = "\n\r";
-    std::string text = "VERSION 1";
-    text += LineEnd;
-    const std::pair<const char *, const std::string *> lines[] = {
-        {"FirstName: ", &FirstName}, {"SureName: ", &SureName}, {"Country: ", &Country},
-        {"City: ", &City},           {"Birth: ", &Birth},       {"Homepage: ", &Homepage},
-    };
-    for (const auto &[key, value] : lines) {
-        text += key;
-        text += *value;
-        text += LineEnd;
-    }
-    text += "Signature: ";
-    text += Signature;
-    return text;
-}

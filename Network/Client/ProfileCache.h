@@ -24,10 +24,3 @@ std::optional<std::vector<uint8_t>> LookUpCachedEntry(const std::string &name);
 
 // Stores a copy of the bytes under the name, with the lifetime setting from the preferences.
 void AddCachedEntry(const std::string &name, std::span<const uint8_t> bytes, int32_t setting);
-
-// Builds the profile text that User_SetProfile stores: "VERSION 1", then the seven keys with
-// their values, each line ending with LF CR except the signature's, which ends the text.
-std::string BuildProfileText(const std::string &FirstName, const std::string &SureName,
-                             const std::string &Country, const std::string &City,
-                             const std::string &Birth, const std::string &Homepage,
-                             const std::string &Signature);

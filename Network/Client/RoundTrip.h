@@ -2,7 +2,8 @@
 // for its outcome through this helper. A request is a few lines on top of it, for instance
 //
 //   int32_t User_SendMessage(const std::string &recipient, const std::string &text) {
-//       return RequestRoundTrip("User_SendMessage", {recipient, text}, ReplyType_Long).Long;
+//       return RequestRoundTrip(Job::User_SendMessage.Name, {recipient, text},
+//       ReplyType_Long).Long;
 //   }
 //
 // The helper takes RequestMutex for the whole round trip (and MessagesMutex after it for a

@@ -8,7 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
+#include "protocol/TextFormats.h"
 
 struct PeriodicThread;
 
@@ -23,6 +24,7 @@ enum ProfileValue : int {
     SignatureValue,
     ProfileValueCount
 };
+static_assert(ProfileValueCount == ProfileFieldCount);
 
 struct FrontEndStateRecord {
     int32_t Connected = 0;

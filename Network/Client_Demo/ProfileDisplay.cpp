@@ -9,9 +9,9 @@
 #include "Network/Client_Demo/Controls.h"
 #include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
-#include "Network/Client_Demo/ProfileParser.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/WindowWidgets.h"
+#include "protocol/TextFormats.h"
 
 namespace {
 

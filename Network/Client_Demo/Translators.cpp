@@ -6,6 +6,7 @@
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/MessageBox.h"
 #include "Network/Client_Demo/TextCodec.h"
+#include "protocol/ReplyCodes.h"
 
 namespace {
 
@@ -16,32 +17,40 @@ struct CodeText {
 
 // The code means something else in every group, so each group has its own table.
 constexpr CodeText LoginTexts[] = {
-    {2, u"Unbekannter Benutzername"},      {3, u"Falsches Passwort"},
-    {4, u"Benutzername schon eingeloggt"}, {5, u"Schon mit anderem Account eingelogt"},
-    {6, u"Benutzername gebannt"},
+    {LoginCode::UnknownName, u"Unbekannter Benutzername"},
+    {LoginCode::WrongPassword, u"Falsches Passwort"},
+    {LoginCode::LoggedInElsewhere, u"Benutzername schon eingeloggt"},
+    {LoginCode::OtherAccountHere, u"Schon mit anderem Account eingelogt"},
+    {LoginCode::Banned, u"Benutzername gebannt"},
 };
 
 constexpr CodeText RegisterTexts[] = {
-    {2, u"Benutzername existiert schon"},
-    {3, u"Passwort zu kurz"},
-    {4, u"Benutzername gebannt"},
-    {5, u"Benutzername ungültig. Muss aus A-Z, a-z, 0-9 und _ bestehen"},
+    {RegisterCode::NameExists, u"Benutzername existiert schon"},
+    {RegisterCode::PasswordTooShort, u"Passwort zu kurz"},
+    {RegisterCode::NameBanned, u"Benutzername gebannt"},
+    {RegisterCode::NameInvalid, u"Benutzername ungültig. Muss aus A-Z, a-z, 0-9 und _ bestehen"},
 };
 
 constexpr CodeText ControlTexts[] = {
-    {2, u"Falsches Passwort"},
-    {3, u"Keine Control - Rechte"},
-    {4, u"Unbekannter Benutzername"},
-    {5, u"Benutzer nicht eingeloggt"},
-    {6, u"Du kannst dich nicht selbst kicken"},
+    {ControlCode::WrongPassword, u"Falsches Passwort"},
+    {ControlCode::NoRights, u"Keine Control - Rechte"},
+    {ControlCode::UnknownUser, u"Unbekannter Benutzername"},
+    {ControlCode::NotLoggedIn, u"Benutzer nicht eingeloggt"},
+    {ControlCode::KickingOneself, u"Du kannst dich nicht selbst kicken"},
 };
 
 constexpr CodeText AvatarTexts[] = {
-    {2, u"Avatar zu groß, max 10 Kb"},
-    {3, u"Avatar zu groß, max 100x100 Pixel"},
-    {4, u"Avatardatei nicht gefunden, bzw. kann nicht geöffnet werden"},
-    {5, u"Ungültiges Bildformat"},
+    {AvatarCode::TooLarge, u"Avatar zu groß, max 10 Kb"},
+    {AvatarCode::TooWide, u"Avatar zu groß, max 100x100 Pixel"},
+    {AvatarCode::FileUnreadable, u"Avatardatei nicht gefunden, bzw. kann nicht geöffnet werden"},
+    {AvatarCode::NotAPicture, u"Ungültiges Bildformat"},
 };
+
+// Every refusal a group's requests can bring has its text.
+static_assert(std::size(LoginTexts) == RefusalCodeCount(ReplyGroup::Login));
+static_assert(std::size(RegisterTexts) == RefusalCodeCount(ReplyGroup::Register));
+static_assert(std::size(ControlTexts) == RefusalCodeCount(ReplyGroup::Control));
+static_assert(std::size(AvatarTexts) == RefusalCodeCount(ReplyGroup::Avatar));
 
 constexpr const char16_t *ErrorCaption = u"Fehler";
 
@@ -52,7 +61,7 @@ int32_t Translate(int32_t code, std::span<const CodeText> table) {
             return 0;
         }
     }
-    if (code == 0) {
+    if (code == ReplyCode::Failed) {
         ShowModalMessage(QString::fromUtf16(ErrorCaption), FromWire(GetLastErrorText()));
         return 0;
     }

@@ -9,25 +9,7 @@
 #include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/TextCodec.h"
-
-std::vector<std::string> SplitOnlineList(const std::string &text) {
-    std::string normalized;
-    normalized.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        normalized.push_back(text[i]);
-        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
-            ++i;  // LF CR becomes LF
-        }
-    }
-    std::vector<std::string> names;
-    size_t fieldStart = 0;
-    for (size_t lf = normalized.find('\n'); lf != std::string::npos;
-         lf = normalized.find('\n', fieldStart)) {
-        names.push_back(normalized.substr(fieldStart, lf - fieldStart));
-        fieldStart = lf + 1;
-    }
-    return names;  // what follows the last LF is not a complete entry
-}
+#include "protocol/TextFormats.h"
 
 void PostChatLines(QStringList lines) {
     QPlainTextEdit *view = Controls.Main.ChatView;

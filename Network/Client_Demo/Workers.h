@@ -16,10 +16,6 @@ void FetchMessages(int32_t unused);
 // polling (LoggedIn becomes 0).
 void RefreshOnlineList(int32_t unused);
 
-// The names of an online-list text: every LF CR becomes LF, and as many LF-separated fields are
-// taken as there are LFs, so a name without a line end after it is left out.
-std::vector<std::string> SplitOnlineList(const std::string &text);
-
 // Queued changes of the two controls (callable from any thread).
 void PostChatLines(QStringList lines);
 void PostOnlineNames(QStringList names);

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
 #include "tests/picture/PictureEncoders.h"
 
 using namespace picture_test;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Network/Client/Picture/PictureDecoders.h"
+#include "picture/PictureDecoders.h"
 
 namespace picture_fuzz {
 

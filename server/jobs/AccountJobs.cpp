@@ -6,17 +6,9 @@
 #include "Log.h"
 #include "UserName.h"
 #include "jobs/Jobs.h"
+#include "protocol/PreferencesBlock.h"
 
 namespace {
-
-namespace RegisterCode {
-constexpr int32_t Created = 1, NameExists = 2, PasswordTooShort = 3, NameBanned = 4,
-                  NameInvalid = 5;
-}
-namespace LoginCode {
-constexpr int32_t LoggedIn = 1, UnknownName = 2, WrongPassword = 3, LoggedInElsewhere = 4,
-                  OtherAccountHere = 5, Banned = 6;
-}
 
 int32_t registerAccount(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
     std::string_view given = job.getString(0);
@@ -97,31 +89,27 @@ int32_t logout(ServerContext &c, const drovik::Job &job, const SessionPtr &sessi
     std::string user = c.presence.logout(session);
     if (!user.empty())
         LogEvent("logout ", user, " from ", session->address);
-    return ReplyLong(job, 1);
+    return ReplyLong(job, ReplyCode::Done);
 }
 
-// The preferences record: six little-endian 32-bit fields.
 int32_t preferences(ServerContext &c, const drovik::Job &job, const SessionPtr &) {
     const ServerOptions &o = c.options;
-    const std::array<int32_t, 6> fields = {1,
-                                           o.maxAvatarBytes,
-                                           o.maxAvatarWidth,
-                                           o.maxAvatarHeight,
-                                           o.avatarCacheSeconds,
-                                           o.profileCacheSeconds};
-    std::array<uint8_t, 24> record{};
-    for (size_t i = 0; i < fields.size(); ++i)
-        for (size_t b = 0; b < 4; ++b)
-            record[i * 4 + b] = static_cast<uint8_t>(static_cast<uint32_t>(fields[i]) >> (8 * b));
-    job.returnMemory(record);
+    PreferencesValues values{};
+    values[PreferencesField_Unnamed] = 1;
+    values[PreferencesField_MaxAvatarSize] = o.maxAvatarBytes;
+    values[PreferencesField_MaxAvatarWidth] = o.maxAvatarWidth;
+    values[PreferencesField_MaxAvatarHeight] = o.maxAvatarHeight;
+    values[PreferencesField_AvatarCacheSetting] = o.avatarCacheSeconds;
+    values[PreferencesField_ProfileCacheSetting] = o.profileCacheSeconds;
+    job.returnMemory(EncodePreferencesBlock(values));
     return DROVIK_EVENT_FINISHED;
 }
 
 }  // namespace
 
 void AddAccountJobs(JobDispatch &dispatch, ServerContext &c) {
-    dispatch.add("User_Register", "ssl", Access::Anyone, WithContext(c, registerAccount));
-    dispatch.add("User_Login", "ss", Access::Anyone, WithContext(c, login));
-    dispatch.add("User_Logout", "", Access::Anyone, WithContext(c, logout));
-    dispatch.add("User_GetPreferences", "", Access::Anyone, WithContext(c, preferences));
+    AddJob(dispatch, Job::User_Register, Access::Anyone, WithContext(c, registerAccount));
+    AddJob(dispatch, Job::User_Login, Access::Anyone, WithContext(c, login));
+    AddJob(dispatch, Job::User_Logout, Access::Anyone, WithContext(c, logout));
+    AddJob(dispatch, Job::User_GetPreferences, Access::Anyone, WithContext(c, preferences));
 }

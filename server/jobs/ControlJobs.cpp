@@ -7,11 +7,6 @@
 
 namespace {
 
-namespace ControlCode {
-constexpr int32_t Done = 1, WrongPassword = 2, NoRights = 3, UnknownUser = 4, NotLoggedIn = 5,
-                  KickingOneself = 6;
-}
-
 struct Actor {
     bool admin = false;
     std::string user;
@@ -56,7 +51,7 @@ int32_t start(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         session->admin = true;
         user = session->user;
     }
-    record(c, session, user, "Control_Start", "", "");
+    record(c, session, user, std::string(Job::Control_Start.Name), "", "");
     return ReplyLong(job, ControlCode::Done);
 }
 
@@ -69,7 +64,7 @@ int32_t stop(ServerContext &c, const drovik::Job &job, const SessionPtr &session
         session->admin = false;
         user = session->user;
     }
-    record(c, session, user, "Control_Stop", "", "");
+    record(c, session, user, std::string(Job::Control_Stop.Name), "", "");
     return ReplyLong(job, ControlCode::Done);
 }
 
@@ -82,7 +77,7 @@ int32_t changePassword(ServerContext &c, const drovik::Job &job, const SessionPt
     if (digest.empty() || digest.size() > kMaxDigestLength)
         return DROVIK_EVENT_INVALID;
     c.store.settings.set(kAdminPasswordKey, c.hasher.hash(digest));
-    record(c, session, actor.user, "Control_ChangePassword", "", "");
+    record(c, session, actor.user, std::string(Job::Control_ChangePassword.Name), "", "");
     return ReplyLong(job, ControlCode::Done);
 }
 
@@ -90,9 +85,10 @@ int32_t stopServer(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     Actor actor = actorOf(session);
     if (!actor.admin)
         return ReplyLong(job, ControlCode::NoRights);
-    record(c, session, actor.user, "Control_StopServer", "", "");
+    record(c, session, actor.user, std::string(Job::Control_StopServer.Name), "", "");
     // The main thread waits for this job's reply to leave before it stops the library.
-    c.stop.request("Control_StopServer from " + session->address, job.master());
+    c.stop.request(std::string(Job::Control_StopServer.Name) + " from " + session->address,
+                   job.master());
     return ReplyLong(job, ControlCode::Done);
 }
 
@@ -119,7 +115,7 @@ int32_t kickUser(ServerContext &c, const drovik::Job &job, const SessionPtr &ses
         case Presence::KickOutcome::Kicked:
             break;
     }
-    record(c, session, actor.user, "Control_KickUser", *target, "");
+    record(c, session, actor.user, std::string(Job::Control_KickUser.Name), *target, "");
     return ReplyLong(job, ControlCode::Done);
 }
 
@@ -136,7 +132,7 @@ int32_t banUser(ServerContext &c, const drovik::Job &job, const SessionPtr &sess
         c.store.bans.ban(*target, option, UnixSeconds(), actor.user);
     else
         c.store.bans.lift(*target);
-    record(c, session, actor.user, "Control_BannUser", *target,
+    record(c, session, actor.user, std::string(Job::Control_BannUser.Name), *target,
            "banned=" + std::to_string(banned ? 1 : 0) + " option=" + std::to_string(option));
     return ReplyLong(job, ControlCode::Done);
 }
@@ -149,7 +145,7 @@ int32_t forceLogin(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     if (!target)
         return ReplyLong(job, ControlCode::UnknownUser);
     bool kicked = c.presence.forceLogin(session, *target);
-    record(c, session, actor.user, "Control_ForceLogin", *target,
+    record(c, session, actor.user, std::string(Job::Control_ForceLogin.Name), *target,
            kicked ? "other connection kicked" : "");
     return ReplyLong(job, ControlCode::Done);
 }
@@ -157,11 +153,11 @@ int32_t forceLogin(ServerContext &c, const drovik::Job &job, const SessionPtr &s
 }  // namespace
 
 void AddControlJobs(JobDispatch &dispatch, ServerContext &c) {
-    dispatch.add("Control_Start", "s", Access::Anyone, WithContext(c, start));
-    dispatch.add("Control_Stop", "", Access::LoggedIn, WithContext(c, stop));
-    dispatch.add("Control_ChangePassword", "s", Access::LoggedIn, WithContext(c, changePassword));
-    dispatch.add("Control_StopServer", "", Access::LoggedIn, WithContext(c, stopServer));
-    dispatch.add("Control_KickUser", "s", Access::LoggedIn, WithContext(c, kickUser));
-    dispatch.add("Control_BannUser", "sll", Access::LoggedIn, WithContext(c, banUser));
-    dispatch.add("Control_ForceLogin", "s", Access::LoggedIn, WithContext(c, forceLogin));
+    AddJob(dispatch, Job::Control_Start, Access::Anyone, WithContext(c, start));
+    AddJob(dispatch, Job::Control_Stop, Access::LoggedIn, WithContext(c, stop));
+    AddJob(dispatch, Job::Control_ChangePassword, Access::LoggedIn, WithContext(c, changePassword));
+    AddJob(dispatch, Job::Control_StopServer, Access::LoggedIn, WithContext(c, stopServer));
+    AddJob(dispatch, Job::Control_KickUser, Access::LoggedIn, WithContext(c, kickUser));
+    AddJob(dispatch, Job::Control_BannUser, Access::LoggedIn, WithContext(c, banUser));
+    AddJob(dispatch, Job::Control_ForceLogin, Access::LoggedIn, WithContext(c, forceLogin));
 }

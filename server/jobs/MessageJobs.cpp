@@ -40,7 +40,7 @@ int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
         return refused;
     c.router.sendGlobal(sender, std::string(text));
-    return ReplyLong(job, 1);
+    return ReplyLong(job, ReplyCode::Done);
 }
 
 int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
@@ -54,7 +54,7 @@ int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &
     if (c.router.sendPrivate(sender, *recipient, std::string(text)) ==
         MessageRouter::Outcome::UnknownRecipient)
         return DROVIK_EVENT_INVALID;
-    return ReplyLong(job, 1);
+    return ReplyLong(job, ReplyCode::Done);
 }
 
 int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
@@ -67,8 +67,8 @@ int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &sess
 }  // namespace
 
 void AddMessageJobs(JobDispatch &dispatch, ServerContext &c) {
-    dispatch.add("User_GetOnlineUserList", "", Access::LoggedIn, WithContext(c, onlineList));
-    dispatch.add("User_SendGlobalMessage", "s", Access::LoggedIn, WithContext(c, sendGlobal));
-    dispatch.add("User_SendMessage", "ss", Access::LoggedIn, WithContext(c, sendPrivate));
-    dispatch.add("User_ReceiveMessages", "", Access::LoggedIn, WithContext(c, receive));
+    AddJob(dispatch, Job::User_GetOnlineUserList, Access::LoggedIn, WithContext(c, onlineList));
+    AddJob(dispatch, Job::User_SendGlobalMessage, Access::LoggedIn, WithContext(c, sendGlobal));
+    AddJob(dispatch, Job::User_SendMessage, Access::LoggedIn, WithContext(c, sendPrivate));
+    AddJob(dispatch, Job::User_ReceiveMessages, Access::LoggedIn, WithContext(c, receive));
 }

@@ -1,17 +1,13 @@
 // User_SetProfile, User_GetProfile, User_GetUserProfile and the avatar jobs.
 #include "JobDispatch.h"
 #include "Log.h"
-#include "Network/Common/Picture.h"
 #include "UserName.h"
 #include "jobs/Jobs.h"
+#include "picture/Picture.h"
 
 namespace {
 
 constexpr size_t kMaxProfileLength = 8 * 1024;
-
-namespace AvatarCode {
-constexpr int32_t Stored = 1, TooLarge = 2, TooWide = 3, NotAPicture = 5;
-}
 
 // The session's account, or "" when it logged out since the access check.
 std::string accountOf(const SessionPtr &session) {
@@ -27,7 +23,7 @@ int32_t setProfile(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     if (user.empty())
         return DROVIK_EVENT_DENIED;
     c.store.profiles.setText(user, text, UnixSeconds());
-    return ReplyLong(job, 1);
+    return ReplyLong(job, ReplyCode::Done);
 }
 
 int32_t replyProfile(ServerContext &c, const drovik::Job &job, const std::string &user) {
@@ -104,10 +100,11 @@ int32_t getUserAvatar(ServerContext &c, const drovik::Job &job, const SessionPtr
 }  // namespace
 
 void AddProfileJobs(JobDispatch &dispatch, ServerContext &c) {
-    dispatch.add("User_SetProfile", "s", Access::LoggedIn, WithContext(c, setProfile));
-    dispatch.add("User_GetProfile", "", Access::LoggedIn, WithContext(c, getProfile));
-    dispatch.add("User_GetUserProfile", "s", Access::LoggedIn, WithContext(c, getUserProfile));
-    dispatch.add("User_SetProfileAvatar", "m", Access::LoggedIn, WithContext(c, setAvatar));
-    dispatch.add("User_GetProfileAvatar", "", Access::LoggedIn, WithContext(c, getAvatar));
-    dispatch.add("User_GetUserProfileAvatar", "s", Access::LoggedIn, WithContext(c, getUserAvatar));
+    AddJob(dispatch, Job::User_SetProfile, Access::LoggedIn, WithContext(c, setProfile));
+    AddJob(dispatch, Job::User_GetProfile, Access::LoggedIn, WithContext(c, getProfile));
+    AddJob(dispatch, Job::User_GetUserProfile, Access::LoggedIn, WithContext(c, getUserProfile));
+    AddJob(dispatch, Job::User_SetProfileAvatar, Access::LoggedIn, WithContext(c, setAvatar));
+    AddJob(dispatch, Job::User_GetProfileAvatar, Access::LoggedIn, WithContext(c, getAvatar));
+    AddJob(dispatch, Job::User_GetUserProfileAvatar, Access::LoggedIn,
+           WithContext(c, getUserAvatar));
 }

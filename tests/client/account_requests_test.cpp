@@ -5,16 +5,6 @@
 
 using AccountRequests = RequestTest;
 
-TEST(PasswordDigestTest, IsLowercaseHexMd5) {
-    EXPECT_EQ(PasswordDigest(""), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(PasswordDigest("12345678"), "25d55ad283aa400af464c76d713c07ad");
-    EXPECT_EQ(PasswordDigest("password"), "5f4dcc3b5aa765d61d8327deb882cf99");
-    // 8-bit text: the bytes, not a re-encoding; and the text ends at its first zero byte.
-    EXPECT_EQ(PasswordDigest("J\xfcrgen").size(), 32u);
-    EXPECT_NE(PasswordDigest("J\xfcrgen"), PasswordDigest("Jurgen"));
-    EXPECT_EQ(PasswordDigest(std::string("password\0tail", 13)), PasswordDigest("password"));
-}
-
 TEST(PreferencesBlockTest, ReplacesOnlyTheBytesItHoldsAndNeverMoreThanTheRecord) {
     Preferences record;
     StorePreferencesBlock(PreferencesBlock({1, 2, 3, 4, 5, 6}, 24), record);

@@ -5,11 +5,12 @@
 #include <QTest>
 
 #include "Network/Client_Demo/ErrorHandler.h"
+#include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/Handlers.h"
 #include "Network/Client_Demo/ProfileDisplay.h"
-#include "Network/Client_Demo/ProfileParser.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/Workers.h"
+#include "protocol/TextFormats.h"
 
 using Values = std::array<std::string, ProfileValueCount>;
 Q_DECLARE_METATYPE(Values)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
 #include "tests/picture/PictureEncoders.h"
 
 namespace picture_test {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
 
 namespace picture_test {
 

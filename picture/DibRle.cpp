@@ -3,7 +3,7 @@
 // once and every step consumes input, so hostile data cannot make the decoder loop for long.
 #include <algorithm>
 
-#include "Network/Client/Picture/Dib.h"
+#include "picture/Dib.h"
 
 namespace picture {
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "Network/Client/Picture/Dib.h"
+#include "picture/Dib.h"
 
 namespace picture {
 namespace {

@@ -12,7 +12,7 @@
 #include <new>
 #include <vector>
 
-#include "Network/Client/Picture/PictureDecoders.h"
+#include "picture/PictureDecoders.h"
 
 namespace picture {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Network/Client/Picture/PictureDecoders.h"
+#include "picture/PictureDecoders.h"
 
 namespace picture {
 namespace {

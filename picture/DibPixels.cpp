@@ -2,7 +2,7 @@
 // colour masks) into 0xAARRGGBB rows, top row first.
 #include <algorithm>
 
-#include "Network/Client/Picture/Dib.h"
+#include "picture/Dib.h"
 
 namespace picture {
 namespace {

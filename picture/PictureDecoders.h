@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
 
 namespace picture {
 

@@ -1,6 +1,6 @@
 // BMP files (a 14-byte file header before a DIB) and the headerless DIBs that icons hold, whose
 // colour pixels are followed by a 1-bit transparency mask.
-#include "Network/Client/Picture/Dib.h"
+#include "picture/Dib.h"
 
 namespace picture {
 namespace {

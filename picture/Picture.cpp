@@ -5,8 +5,8 @@
 #include <iterator>
 #include <new>
 
-#include "Network/Client/Picture/PictureDecoders.h"
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
+#include "picture/PictureDecoders.h"
 
 namespace picture {
 

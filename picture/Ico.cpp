@@ -2,7 +2,7 @@
 // mask. The largest image (by the directory's sizes, then colour depth) is the one decoded.
 #include <algorithm>
 
-#include "Network/Client/Picture/PictureDecoders.h"
+#include "picture/PictureDecoders.h"
 
 namespace picture {
 namespace {

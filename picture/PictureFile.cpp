@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "Network/Common/Picture.h"
+#include "picture/Picture.h"
 
 namespace {
 
