@@ -46,7 +46,7 @@ enum class ReplyGroup {
 // The named codes: LoginCode::WrongPassword, ...
 #define PROTOCOL_REPLY_CONSTANT(group, name, code, meaning) \
     namespace group##Code {                                 \
-    inline constexpr int32_t name = code;                   \
+        inline constexpr int32_t name = code;               \
     }
 PROTOCOL_REPLY_CODES(PROTOCOL_REPLY_CONSTANT)
 #undef PROTOCOL_REPLY_CONSTANT

@@ -26,8 +26,7 @@ using ProfileFields = std::array<std::string, ProfileFieldCount>;
 // The keys, in the order the text holds them: FirstName, SureName, Country, City, Birth,
 // Homepage, Signature.
 inline constexpr std::array<std::string_view, ProfileFieldCount> ProfileKeys = {
-    "FirstName: ", "SureName: ", "Country: ",  "City: ",
-    "Birth: ",     "Homepage: ", "Signature: "};
+    "FirstName: ", "SureName: ", "Country: ", "City: ", "Birth: ", "Homepage: ", "Signature: "};
 
 // Values go in byte for byte, unchecked.
 std::string BuildProfileText(const ProfileFields &values);

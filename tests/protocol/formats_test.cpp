@@ -83,8 +83,8 @@ TEST(OnlineListFormat, TheNamesTheServerListsAreTheNamesTheClientReads) {
 }
 
 TEST(ProfileTextFormat, BuiltTextParsesBackToItsValues) {
-    const ProfileFields values = {"Anna", "Muster", "DE", "K\xf6ln", "1.2.1990", "http://x",
-                                  "line one\n\rline two"};
+    const ProfileFields values = {
+        "Anna", "Muster", "DE", "K\xf6ln", "1.2.1990", "http://x", "line one\n\rline two"};
     const std::string text = BuildProfileText(values);
     EXPECT_TRUE(text.starts_with("VERSION 1\n\rFirstName: Anna\n\rSureName: Muster\n\r"));
     EXPECT_EQ(ParseProfileText(text), values);
