@@ -234,6 +234,9 @@ typedef int32_t(DROVIK_CALL *Drovik_AccessCheck)(intptr_t slave, intptr_t master
  * with the master's value of SetMasterXtraData; the master handle is invalid afterwards. */
 typedef void(DROVIK_CALL *Drovik_XtraDataDeinit)(intptr_t slave, intptr_t master,
                                                  intptr_t xtraData);
+/* Called once for each master when its connection is established, on a worker thread, before any
+ * of its jobs is access-checked or run and before its end-of-master callback. */
+typedef void(DROVIK_CALL *Drovik_MasterConnected)(intptr_t slave, intptr_t master);
 
 /*
  * A new slave listening on bindAddress:port (port 0: a free port). workers: threads of the job pool
@@ -281,6 +284,10 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterXtraData(intptr_t slave, in
 /* Installs the callback for a master's end (0 removes it). 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL
 Drovik_Slave_SetMasterXtraDataDeinitCallback(intptr_t slave, Drovik_XtraDataDeinit callback);
+/* Installs the callback for a master's connection (0 removes it); masters that connect later get
+ * it. 1, or 0 when unknown. */
+DROVIK_API int32_t DROVIK_CALL
+Drovik_Slave_SetMasterConnectedCallback(intptr_t slave, Drovik_MasterConnected callback);
 /* Installs the access check (0 removes it: every job may run). 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t slave,
                                                                     Drovik_AccessCheck check);

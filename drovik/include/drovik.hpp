@@ -260,6 +260,7 @@ public:
     using Handler = std::function<int32_t(const Job &)>;
     using AccessCheck = std::function<bool(intptr_t master, std::string_view job, intptr_t xtra)>;
     using MasterGone = std::function<void(intptr_t master, intptr_t xtra)>;
+    using MasterConnected = std::function<void(intptr_t master)>;
 
     Slave(const std::string &bindAddress, int32_t port, int32_t workers = 0) {
         handle_ = Drovik_Slave_Init(bindAddress.c_str(), port, nullptr, workers, &port_);
@@ -299,6 +300,12 @@ public:
     void setAccessCheck(AccessCheck check) {
         accessCheck_ = std::move(check);
         Drovik_Slave_SetMasterJobAccessCheck(handle_, accessCheck_ ? &runAccessCheck : nullptr);
+    }
+    // Called on a worker once a master has connected, before any of its jobs is checked or run.
+    void onMasterConnected(MasterConnected connected) {
+        masterConnected_ = std::move(connected);
+        Drovik_Slave_SetMasterConnectedCallback(handle_,
+                                                masterConnected_ ? &runMasterConnected : nullptr);
     }
     void onMasterGone(MasterGone gone) {
         masterGone_ = std::move(gone);
@@ -358,6 +365,14 @@ private:
             return 0;
         }
     }
+    static void DROVIK_CALL runMasterConnected(intptr_t slave, intptr_t master) {
+        try {
+            Slave *s = find(slave);
+            if (s && s->masterConnected_)
+                s->masterConnected_(master);
+        } catch (...) {
+        }
+    }
     static void DROVIK_CALL runMasterGone(intptr_t slave, intptr_t master, intptr_t xtra) {
         try {
             Slave *s = find(slave);
@@ -373,6 +388,7 @@ private:
     std::vector<std::unique_ptr<Handler>> handlers_;
     AccessCheck accessCheck_;
     MasterGone masterGone_;
+    MasterConnected masterConnected_;
 };
 
 }  // namespace drovik

@@ -209,6 +209,14 @@ Drovik_Slave_SetMasterXtraDataDeinitCallback(intptr_t slave, Drovik_XtraDataDein
     });
 }
 
+DROVIK_API int32_t DROVIK_CALL
+Drovik_Slave_SetMasterConnectedCallback(intptr_t slave, Drovik_MasterConnected callback) {
+    return withSlave<int32_t>(slave, 0, [&](SlaveServer &s) {
+        s.connectedCallback.store(callback);
+        return 1;
+    });
+}
+
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t slave,
                                                                     Drovik_AccessCheck check) {
     return withSlave<int32_t>(slave, 0, [&](SlaveServer &s) {

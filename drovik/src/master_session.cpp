@@ -166,9 +166,11 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
         return goodbye(wire::FrameType::Refuse, errorText(Error::SlaveShuttingDown));
     handle_ = h;
     handshaken_ = true;
+    const bool greetFirst = server_.connectedCallback.load() != nullptr;
     {
         std::lock_guard guard(lock_);
         connected_ = true;
+        greeting_ = greetFirst;
     }
     // The master pings every interval and gives up after its timeout; the slave allows twice as
     // long before it takes the master for gone, so it never drops a master that still waits.
@@ -181,7 +183,28 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
     server_.logLine(h, kLogInfo,
                     "master connected from " + address_ + ":" + std::to_string(port_) +
                         (hello->clientName.empty() ? "" : " (" + hello->clientName + ")"));
+    if (greetFirst)
+        server_.pool().submit([self = shared_from_this()] { self->greet(); });
     armSilenceCheck();
+}
+
+void MasterSession::greet() {
+    if (Drovik_MasterConnected connected = server_.connectedCallback.load()) {
+        try {
+            connected(server_.handle(), handle());
+        } catch (...) {
+            server_.logLine(handle(), kLogError, "the connected callback threw");
+        }
+    }
+    {
+        // Queued under the lock, so that a job arriving now cannot overtake the held ones.
+        std::lock_guard guard(lock_);
+        greeting_ = false;
+        for (auto &job : held_)
+            server_.pool().submit([job = std::move(job)] { runJob(job); });
+        held_.clear();
+    }
+    finaliseIfDone();
 }
 
 void MasterSession::onJob(std::span<const uint8_t> body) {
@@ -210,6 +233,13 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
     job->wireId = request->jobId;
     job->params = std::make_shared<SharedList>();
     job->params->list = std::move(request->params);
+    {
+        std::lock_guard guard(lock_);
+        if (greeting_) {
+            held_.push_back(std::move(job));
+            return;
+        }
+    }
     server_.pool().submit([job = std::move(job)] { runJob(job); });
 }
 
@@ -281,7 +311,7 @@ void MasterSession::end(const std::string &reason) {
 void MasterSession::finaliseIfDone() {
     {
         std::lock_guard guard(lock_);
-        if (!closed_ || activeJobs_ > 0 || finalised_)
+        if (!closed_ || activeJobs_ > 0 || greeting_ || finalised_)
             return;
         finalised_ = true;
     }

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "channel.h"
 #include "codec.h"
@@ -26,6 +27,7 @@
 namespace drovik {
 
 class SlaveServer;
+struct SlaveJob;
 
 struct JobDefinition {
     std::string name;
@@ -67,6 +69,8 @@ private:
     void dispatch(const wire::FrameView &frame);
     void onHello(std::span<const uint8_t> body);
     void onJob(std::span<const uint8_t> body);
+    // Worker: runs the connected callback, then lets the jobs held meanwhile go to the pool.
+    void greet();
     void answer(uint64_t jobId, int32_t event);
     void armSilenceCheck();
     // Network thread: sends a last frame, then waits a little for the master to close.
@@ -95,6 +99,10 @@ private:
     bool connected_ = false;
     bool closed_ = false;  // the socket is closed: the connection is over
     bool finalised_ = false;
+    // The connected callback is queued or running: the master's jobs wait in held_, and the
+    // end-of-master steps wait too, so that the callback comes first for every master.
+    bool greeting_ = false;
+    std::vector<std::shared_ptr<SlaveJob>> held_;
     intptr_t xtra_ = 0;
     int32_t jobLimit_ = 16;
     int32_t activeJobs_ = 0;
@@ -146,6 +154,7 @@ public:
 
     std::atomic<Drovik_AccessCheck> accessCheck{nullptr};
     std::atomic<Drovik_XtraDataDeinit> deinitCallback{nullptr};
+    std::atomic<Drovik_MasterConnected> connectedCallback{nullptr};
     std::atomic<int32_t> defaultJobLimit{16};
 
     // Sessions: registered when the handshake succeeds (the master's handle, or 0 when the server

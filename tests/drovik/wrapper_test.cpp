@@ -1,8 +1,14 @@
 // The C++ layer: lambdas as handlers, the blocking call, connection hooks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "drovik.hpp"
 
@@ -110,6 +116,96 @@ TEST_F(Wrapper, CallOnAClosedConnectionReturnsAtOnce) {
     auto r = master_.call(connection_, "Add", {int32_t{1}, int32_t{2}}, DROVIK_TYPE_LONG, 20s);
     EXPECT_EQ(r.jobId, 0);
     EXPECT_FALSE(master_.lastError().empty());
+}
+
+// What the slave's callbacks saw, in the order they ran.
+struct Trace {
+    struct Step {
+        std::string what;
+        intptr_t master;
+        intptr_t xtra;
+    };
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<Step> steps;
+
+    void add(std::string what, intptr_t master, intptr_t xtra = 0) {
+        std::lock_guard guard(lock);
+        steps.push_back({std::move(what), master, xtra});
+        changed.notify_all();
+    }
+    size_t count(const std::string &what) {
+        return std::count_if(steps.begin(), steps.end(), [&](auto &s) { return s.what == what; });
+    }
+    bool waitFor(const std::string &what, size_t n) {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, 20s, [&] { return count(what) >= n; });
+    }
+};
+
+TEST(SlaveCallbacks, ConnectedComesOncePerConnectionBeforeItsJobsAndGoneComesLast) {
+    Trace trace;
+    drovik::Slave slave("127.0.0.1", 0, 4);
+    ASSERT_TRUE(slave.ok()) << slave.error();
+    slave.onMasterConnected([&](intptr_t master) {
+        // Long enough that a job let through early would overtake the callback.
+        std::this_thread::sleep_for(50ms);
+        // Entry points are callable here: the library holds none of its locks.
+        slave.setXtra(master, master * 10);
+        trace.add("connected", master);
+    });
+    slave.setAccessCheck([&](intptr_t master, std::string_view, intptr_t xtra) {
+        trace.add("check", master, xtra);
+        return true;
+    });
+    slave.addJob("Echo", "l", [&](const drovik::Job &job) {
+        trace.add("job", job.master());
+        job.returnLong(job.getLong(0));
+        return DROVIK_EVENT_FINISHED;
+    });
+    slave.onMasterGone([&](intptr_t master, intptr_t xtra) { trace.add("gone", master, xtra); });
+
+    constexpr int kMasters = 3;
+    std::vector<std::unique_ptr<drovik::Master>> masters;
+    std::vector<std::thread> callers;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < kMasters; ++i) {
+        auto &m = *masters.emplace_back(std::make_unique<drovik::Master>());
+        intptr_t connection = m.connect("127.0.0.1", slave.port());
+        ASSERT_NE(connection, 0) << m.lastError();
+        // Two jobs at once, sent as soon as the connection stands.
+        for (int j = 0; j < 2; ++j)
+            callers.emplace_back([&m, connection, &answered, j] {
+                auto r = m.call(connection, "Echo", {int32_t{j}}, DROVIK_TYPE_LONG, 20s);
+                if (r.event == DROVIK_EVENT_FINISHED && r.asLong() == j)
+                    ++answered;
+            });
+    }
+    for (auto &c : callers)
+        c.join();
+    EXPECT_EQ(answered, 2 * kMasters);
+    masters.clear();  // disconnects every master
+    ASSERT_TRUE(trace.waitFor("gone", kMasters));
+
+    std::lock_guard guard(trace.lock);
+    std::map<intptr_t, std::vector<Trace::Step>> byMaster;
+    for (const auto &step : trace.steps)
+        byMaster[step.master].push_back(step);
+    ASSERT_EQ(byMaster.size(), size_t{kMasters});
+    for (const auto &[master, steps] : byMaster) {
+        ASSERT_EQ(steps.size(), 6u) << "connected, two checks, two jobs, gone";
+        EXPECT_EQ(steps.front().what, "connected");
+        EXPECT_EQ(steps.back().what, "gone");
+        EXPECT_EQ(steps.back().xtra, master * 10);
+        for (size_t i = 1; i + 1 < steps.size(); ++i) {
+            EXPECT_NE(steps[i].what, "connected");
+            EXPECT_NE(steps[i].what, "gone");
+            if (steps[i].what == "check") {
+                EXPECT_EQ(steps[i].xtra, master * 10)
+                    << "the check ran before the callback's value";
+            }
+        }
+    }
 }
 
 }  // namespace
