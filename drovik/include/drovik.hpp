@@ -346,7 +346,8 @@ private:
         return it == registry().slaves.end() ? nullptr : it->second;
     }
     // The trampolines below are called through C function pointers: nothing may leave them as an
-    // exception. A handler that throws has failed; an access check that throws refuses.
+    // exception. A handler that throws has failed; an access check that throws, or whose slave
+    // object cannot be found, refuses.
     static int32_t DROVIK_CALL runHandler(intptr_t slave, intptr_t master, intptr_t job,
                                           intptr_t list, intptr_t user) {
         try {
@@ -359,8 +360,9 @@ private:
                                               intptr_t xtra) {
         try {
             Slave *s = find(slave);
-            return s && s->accessCheck_ ? (s->accessCheck_(master, job ? job : "", xtra) ? 1 : 0)
-                                        : 1;
+            if (s == nullptr)
+                return 0;
+            return !s->accessCheck_ || s->accessCheck_(master, job ? job : "", xtra) ? 1 : 0;
         } catch (...) {
             return 0;
         }
