@@ -1,11 +1,17 @@
 // PNG through libpng, read from memory. libpng reports errors by longjmp, so the two functions
 // that call into it (ReadPngHeader, ReadPngRows) are plain C-style code: no object with a
 // destructor lives in their frames, and everything they share with the caller is plain data.
+//
+// Memory: libpng takes every block from a capped allocator, so no chunk, known or not, makes it
+// hold more than its structures, zlib's state and a few rows of the picture need; ancillary chunks
+// that the decoder has no use for are skipped unread.
 #include <png.h>
 
 #include <bit>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -14,19 +20,48 @@
 namespace picture {
 namespace {
 
-// Memory that libpng may spend on one ancillary chunk (the pixels are bounded by the limits).
-constexpr png_alloc_size_t kMaxChunkBytes = 4u << 20;
+// What libpng may hold before the picture's width is known: its structures, zlib's inflate state
+// and window, the palette and the buffer of compressed data.
+constexpr size_t kPngBaseBytes = 128u << 10;
+// ... and then per pixel of the width: its row buffers, at up to 8 bytes a pixel.
+constexpr size_t kPngBytesPerColumn = 32;
 
-// Ancillary chunks the decoder has no use for: skipped instead of decompressed and stored.
-constexpr png_byte kIgnoredChunks[] = "iCCP\0iTXt\0tEXt\0zTXt\0sPLT\0eXIf";
-constexpr int kIgnoredChunkCount = 6;
-
-struct PngSource {  // plain data shared with the callbacks
+// Plain data shared with the callbacks.
+struct PngSource {
     const uint8_t *Data;
     size_t Size;
     size_t Position;
+    size_t Budget;  // bytes libpng may hold at once
+    size_t Held;
     char Message[160];
 };
+
+// Each block carries its size in front, so that freeing it returns it to the budget.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
+static_assert(kBlockHeader >= sizeof(size_t));
+
+png_voidp Allocate(png_structp png, png_alloc_size_t size) {
+    auto *source = static_cast<PngSource *>(png_get_mem_ptr(png));
+    if (size > source->Budget - source->Held)
+        return nullptr;  // libpng reports it as out of memory
+    auto *block = static_cast<unsigned char *>(std::malloc(kBlockHeader + size));
+    if (!block)
+        return nullptr;
+    std::memcpy(block, &size, sizeof size);
+    source->Held += size;
+    return block + kBlockHeader;
+}
+
+void Release(png_structp png, png_voidp pointer) {
+    if (!pointer)
+        return;
+    auto *source = static_cast<PngSource *>(png_get_mem_ptr(png));
+    unsigned char *block = static_cast<unsigned char *>(pointer) - kBlockHeader;
+    size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    source->Held -= size;
+    std::free(block);
+}
 
 void ReadFromSource(png_structp png, png_bytep out, size_t length) {
     auto *source = static_cast<PngSource *>(png_get_io_ptr(png));
@@ -60,6 +95,8 @@ HeaderResult ReadPngHeader(png_structp png, png_infop info, const PictureLimits 
         *height > static_cast<png_uint_32>(limits->MaxHeight) ||
         static_cast<uint64_t>(*width) * *height * 4u > limits->MaxPixelBytes)
         return HeaderResult::OverLimits;
+    auto *source = static_cast<PngSource *>(png_get_mem_ptr(png));
+    source->Budget += static_cast<size_t>(*width) * kPngBytesPerColumn;
 
     const int colorType = png_get_color_type(png, info);
     const int bitDepth = png_get_bit_depth(png, info);
@@ -100,14 +137,14 @@ bool ReadPngRows(png_structp png, png_infop info, png_bytepp rows) {
 class PngReader {
 public:
     explicit PngReader(PngSource &source) {
-        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, OnError, OnWarning);
+        png_ = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &source, OnError, OnWarning, &source,
+                                        Allocate, Release);
         if (png_)
             info_ = png_create_info_struct(png_);
         if (info_) {
             png_set_read_fn(png_, &source, ReadFromSource);
-            png_set_chunk_malloc_max(png_, kMaxChunkBytes);
-            png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
-                                        kIgnoredChunkCount);
+            // Every chunk but the header, palette, transparency, image data and end is skipped.
+            png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
         }
     }
     ~PngReader() { png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr); }
@@ -131,7 +168,8 @@ std::string SourceError(const PngSource &source) {
 }  // namespace
 
 bool MeasurePng(Bytes bytes, Dimensions &size) {
-    // Signature, then the header chunk: length 13, "IHDR", width and height (big-endian).
+    // Signature, then the header chunk: length 13, "IHDR", width and height (big-endian). The
+    // decoder takes the same test first, so that both agree on what is a PNG.
     if (bytes.size() < 24 || ReadBe32(bytes, 8) != 13 || std::memcmp(&bytes[12], "IHDR", 4) != 0)
         return false;
     const uint32_t width = ReadBe32(bytes, 16);
@@ -143,7 +181,12 @@ bool MeasurePng(Bytes bytes, Dimensions &size) {
 }
 
 std::unique_ptr<Picture> DecodePng(Bytes bytes, const PictureLimits &limits, std::string &error) {
-    PngSource source{bytes.data(), bytes.size(), 0, {}};
+    Dimensions stated;
+    if (!MeasurePng(bytes, stated)) {
+        error = "PNG does not begin with its header chunk";
+        return nullptr;
+    }
+    PngSource source{bytes.data(), bytes.size(), 0, kPngBaseBytes, 0, {}};
     PngReader reader(source);
     if (!reader.Valid()) {
         error = "not enough memory to decode the PNG";

@@ -1,6 +1,7 @@
 // PNG: every colour type and bit depth becomes exact 8-bit RGBA; damaged streams are refused.
 #include <zlib.h>
 
+#include "tests/picture/HostilePictures.h"
 #include "tests/picture/PictureChecks.h"
 
 using namespace picture_test;
@@ -101,4 +102,15 @@ TEST(Png, HugeDimensionsAreRefusedByTheLimits) {
     std::string error;
     EXPECT_EQ(DecodePicture(png, {}, &error), nullptr);
     EXPECT_NE(error.find("limits"), std::string::npos) << error;
+}
+
+// The header must be the first chunk. Measuring and decoding take the same view of a file whose
+// first chunk only looks like it, so what the avatar checks measure is what is shown.
+TEST(Png, MeasureAndDecodeBothRefuseAHeaderThatIsNotFirst) {
+    const ByteVector png = PngWithIhdrLookalikeFirst();
+    int32_t width = 0, height = 0;
+    EXPECT_FALSE(MeasurePicture(png, width, height));
+    std::string error;
+    EXPECT_EQ(DecodePicture(png, {}, &error), nullptr);
+    EXPECT_NE(error.find("header"), std::string::npos) << error;
 }
