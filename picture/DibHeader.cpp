@@ -61,18 +61,35 @@ bool CheckCompression(DibLayout &layout, std::string &error) {
     return Fail(error, "unknown BMP compression");
 }
 
+// The alpha mask of uncompressed 16- and 32-bit pixels. In a BMP file the bits beside the colours
+// are padding unless a header with an alpha mask (56 bytes and more) names them; in an icon the
+// fourth byte of a 32-bit pixel is alpha.
+uint32_t UncompressedAlphaMask(Bytes bytes, uint64_t headerOffset, uint32_t headerSize,
+                               const DibLayout &layout, uint32_t colourMasks, bool icon) {
+    const uint32_t pixelBits = layout.BitCount == 32 ? 0xFFFFFFFFu : 0xFFFFu;
+    if (icon)
+        return layout.BitCount == 32 ? 0xFF000000u : 0;
+    if (headerSize < kAlphaInHeaderSize)
+        return 0;
+    const uint32_t alpha = ReadLe32(bytes, static_cast<size_t>(headerOffset) + 52);
+    return (alpha & colourMasks) == 0 && (alpha & ~pixelBits) == 0 ? alpha : 0;
+}
+
 // Reads the masks of 16- and 32-bit pixels: from the header, from the words after a 40-byte
 // header, or the defaults of uncompressed data. Returns the offset just after the masks.
-bool ReadMasks(Bytes bytes, uint64_t headerOffset, uint32_t headerSize, DibLayout &layout,
-               uint64_t &afterMasks, std::string &error) {
+bool ReadMasks(Bytes bytes, uint64_t headerOffset, uint32_t headerSize, bool icon,
+               DibLayout &layout, uint64_t &afterMasks, std::string &error) {
     afterMasks = headerOffset + headerSize;
     const bool bitfields = layout.Compression == DibCompression::Bitfields ||
                            layout.Compression == DibCompression::AlphaBitfields;
     if (!bitfields) {
-        if (layout.BitCount == 16)
-            return SetChannels(layout, 0x7C00, 0x03E0, 0x001F, 0, error);
-        // 32-bit uncompressed pixels: the fourth byte is used as alpha when any pixel sets it.
-        return SetChannels(layout, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, error);
+        const bool wide = layout.BitCount == 32;
+        const uint32_t red = wide ? 0xFF0000 : 0x7C00;
+        const uint32_t green = wide ? 0xFF00 : 0x03E0;
+        const uint32_t blue = wide ? 0xFF : 0x001F;
+        const uint32_t alpha = UncompressedAlphaMask(bytes, headerOffset, headerSize, layout,
+                                                     red | green | blue, icon);
+        return SetChannels(layout, red, green, blue, alpha, error);
     }
     uint64_t masksAt = headerOffset + kInfoHeaderSize;
     int maskCount = layout.Compression == DibCompression::AlphaBitfields ? 4 : 3;
@@ -142,7 +159,7 @@ bool ParseDibHeader(Bytes bytes, uint64_t headerOffset, bool icon, DibPixelPlace
 
     uint64_t afterMasks = headerOffset + headerSize;
     if (bits == 16 || bits == 32) {
-        if (!ReadMasks(bytes, headerOffset, headerSize, layout, afterMasks, error))
+        if (!ReadMasks(bytes, headerOffset, headerSize, icon, layout, afterMasks, error))
             return false;
     }
 

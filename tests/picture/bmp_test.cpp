@@ -14,6 +14,11 @@ Picture Primaries(int32_t width, int32_t height) {
     return MakePicture(width, height, pixels);
 }
 
+void PutLe32At(ByteVector &bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 struct Layout {
     const char *Name;
     BmpOptions Options;
@@ -53,15 +58,48 @@ TEST(Bmp, EveryLayoutDecodesToTheExactPixels) {
     }
 }
 
-TEST(Bmp, AlphaIsKeptWhenPresentAndIgnoredWhenAllZero) {
-    Picture translucent = MakePicture(2, 2, {0x80FF0000, 0x00000000, 0xFF00FF00, 0x400000FF});
-    ExpectPixels(DecodePicture(EncodeBmp(translucent, {32, 40})).get(), translucent);
-    ExpectPixels(DecodePicture(EncodeBmp(translucent, {32, 124, false, false, true})).get(),
-                 translucent);
+// The fourth byte of a 32-bit pixel is alpha only where the header names an alpha mask; else it is
+// padding, whatever a writer left in it.
+TEST(Bmp, AlphaOnlyWhereTheHeaderNamesIt) {
+    const Picture translucent = MakePicture(2, 2, {0x80FF0000, 0x00000000, 0xFF00FF00, 0x400000FF});
+    Picture opaque = translucent;
+    for (uint32_t &p : opaque.Pixels)
+        p |= 0xFF000000u;
 
-    // Writers that leave the fourth byte zero mean an opaque picture.
+    // A V5 header without bit fields, whose alpha mask names the fourth byte.
+    ByteVector v5Rgb = EncodeBmp(translucent, {32, 124});
+    PutLe32At(v5Rgb, 14 + 52, 0xFF000000u);
+    // Four masks after a 40-byte header.
+    ByteVector alphaBitfields = EncodeBmp(translucent, {32, 40, false, false, true});
+    alphaBitfields[30] = 6;
+    alphaBitfields.insert(alphaBitfields.begin() + 14 + 40 + 12, {0, 0, 0, 0xFF});
+    alphaBitfields[10] += 4;
+
+    struct Case {
+        const char *Name;
+        ByteVector Bytes;
+        const Picture &Expected;
+    };
+    const Case cases[] = {
+        {"junk in the padding byte", EncodeBmp(translucent, {32, 40}), opaque},
+        {"V5 header with an alpha mask of 0", EncodeBmp(translucent, {32, 124}), opaque},
+        {"three bit fields", EncodeBmp(translucent, {32, 40, false, false, true}), opaque},
+        {"V5 bit fields with an alpha mask", EncodeBmp(translucent, {32, 124, false, false, true}),
+         translucent},
+        {"V5 header with an alpha mask, no bit fields", v5Rgb, translucent},
+        {"four bit fields after a 40-byte header", alphaBitfields, translucent},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string error;
+        auto decoded = DecodePicture(c.Bytes, {}, &error);
+        EXPECT_TRUE(error.empty()) << error;
+        ExpectPixels(decoded.get(), c.Expected);
+    }
+
+    // Writers that leave a named alpha channel zero mean an opaque picture.
     Picture zeroAlpha = MakePicture(2, 1, {0x00123456, 0x00ABCDEF});
-    ExpectPixels(DecodePicture(EncodeBmp(zeroAlpha, {32, 40})).get(),
+    ExpectPixels(DecodePicture(EncodeBmp(zeroAlpha, {32, 124, false, false, true})).get(),
                  MakePicture(2, 1, {0xFF123456, 0xFFABCDEF}));
 }
 
