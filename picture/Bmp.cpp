@@ -26,18 +26,19 @@ bool ParseIconDib(Bytes bytes, DibLayout &layout, std::string &error) {
     return true;
 }
 
-// Pixels whose mask bit is set are transparent. A picture that has an alpha channel of its own
-// ignores the mask, as icons with alpha do.
-bool ApplyIconMask(Bytes bytes, const DibLayout &layout, Picture &picture, std::string &error) {
-    if (layout.AlphaFromData) {
-        for (uint32_t pixel : picture.Pixels)
-            if ((pixel >> 24) != 0xFF)
-                return true;
-    }
+// Pixels whose mask bit is set are transparent. A picture whose alpha channel is in use ignores
+// the mask, as icons with alpha do. A 32-bit picture is complete without its mask, so when the
+// mask is cut short the picture keeps its own alpha (or is opaque when that is all zero).
+bool ApplyIconMask(Bytes bytes, const DibLayout &layout, bool alphaInUse, Picture &picture,
+                   std::string &error) {
+    if (alphaInUse)
+        return true;
     const uint64_t maskStride = (static_cast<uint64_t>(layout.Width) + 31) / 32 * 4;
     const uint64_t maskOffset = layout.PixelOffset + layout.RowStride * layout.Height;
     const uint64_t lastRowBytes = (static_cast<uint64_t>(layout.Width) + 7) / 8;
     if (!FitsIn(bytes.size(), maskOffset, maskStride * (layout.Height - 1) + lastRowBytes)) {
+        if (layout.AlphaFromData)
+            return true;
         error = "icon transparency mask is truncated";
         return false;
     }
@@ -85,8 +86,9 @@ std::unique_ptr<Picture> DecodeIconDib(Bytes bytes, const PictureLimits &limits,
     DibLayout layout;
     if (!ParseIconDib(bytes, layout, error))
         return nullptr;
-    auto result = DecodeDib(bytes, layout, limits, error);
-    if (result && !ApplyIconMask(bytes, layout, *result, error))
+    bool alphaInUse = false;
+    auto result = DecodeDib(bytes, layout, limits, error, &alphaInUse);
+    if (result && !ApplyIconMask(bytes, layout, alphaInUse, *result, error))
         return nullptr;
     return result;
 }

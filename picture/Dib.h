@@ -54,9 +54,11 @@ bool ParseDibHeader(Bytes bytes, uint64_t headerOffset, bool icon, DibPixelPlace
                     uint64_t fileHeaderPixelOffset, DibLayout &layout, std::string &error);
 
 // Decodes the colour pixels described by `layout`: checks the limits and that the data is present
-// before it allocates. Empty pointer with the reason in `error` when it cannot.
+// before it allocates. Empty pointer with the reason in `error` when it cannot. `alphaInUse`, when
+// given, tells whether the pixels' own alpha channel was taken (some pixel's alpha is not zero).
 std::unique_ptr<Picture> DecodeDib(Bytes bytes, const DibLayout &layout,
-                                   const PictureLimits &limits, std::string &error);
+                                   const PictureLimits &limits, std::string &error,
+                                   bool *alphaInUse = nullptr);
 
 // Run-length encoded pixels (8 and 4 bits per pixel) into an allocated picture; used by DecodeDib.
 bool DecodeDibRle(Bytes bytes, const DibLayout &layout, const std::array<uint32_t, 256> &palette,

@@ -98,7 +98,8 @@ uint64_t UncompressedBytesNeeded(const DibLayout &layout) {
 }
 
 // The caller has checked that UncompressedBytesNeeded bytes lie at the pixel offset.
-void DecodeUncompressed(Bytes bytes, const DibLayout &layout, const Palette &palette,
+// True when the pixels' alpha channel is in use (see below).
+bool DecodeUncompressed(Bytes bytes, const DibLayout &layout, const Palette &palette,
                         Picture &out) {
     const size_t width = static_cast<size_t>(layout.Width);
     const size_t height = static_cast<size_t>(layout.Height);
@@ -127,12 +128,16 @@ void DecodeUncompressed(Bytes bytes, const DibLayout &layout, const Palette &pal
     if (layout.AlphaFromData && !anyAlpha)
         for (uint32_t &pixel : out.Pixels)
             pixel |= 0xFF000000u;
+    return anyAlpha;
 }
 
 }  // namespace
 
 std::unique_ptr<Picture> DecodeDib(Bytes bytes, const DibLayout &layout,
-                                   const PictureLimits &limits, std::string &error) {
+                                   const PictureLimits &limits, std::string &error,
+                                   bool *alphaInUse) {
+    if (alphaInUse)
+        *alphaInUse = false;
     if (!CheckPictureLimits(layout.Width, layout.Height, limits, error))
         return nullptr;
     Palette palette;
@@ -148,9 +153,11 @@ std::unique_ptr<Picture> DecodeDib(Bytes bytes, const DibLayout &layout,
     auto result = AllocatePicture(layout.Width, layout.Height, limits, error);
     if (!result)
         return nullptr;
-    if (!rle)
-        DecodeUncompressed(bytes, layout, palette, *result);
-    else if (!DecodeDibRle(bytes, layout, palette, *result, error))
+    if (!rle) {
+        const bool alpha = DecodeUncompressed(bytes, layout, palette, *result);
+        if (alphaInUse)
+            *alphaInUse = alpha;
+    } else if (!DecodeDibRle(bytes, layout, palette, *result, error))
         return nullptr;
     return result;
 }

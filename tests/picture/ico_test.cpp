@@ -1,5 +1,6 @@
 // Icons: PNG and DIB images, their transparency, the choice of the largest image, and damaged
 // directories.
+#include "tests/picture/HostilePictures.h"
 #include "tests/picture/PictureChecks.h"
 
 using namespace picture_test;
@@ -79,4 +80,28 @@ TEST(Ico, DamagedIconsAreRefused) {
     std::string error;
     EXPECT_EQ(DecodePicture(huge, {}, &error), nullptr);
     EXPECT_NE(error.find("limits"), std::string::npos) << error;
+}
+
+// A 32-bit image is complete without its mask: cut short, the mask is left out. Other depths need
+// the mask for their transparency and are refused without it.
+TEST(Ico, ATruncatedMaskIsLeftOutOnlyBehindCompleteAlpha) {
+    Picture alpha = WithTransparentCorners(Gradient(16, 4));
+    alpha.Pixels[5] = 0x7F00FF00;
+    Picture opaque = Gradient(16, 4);
+    for (size_t maskBytes : {size_t{0}, size_t{5}}) {
+        SCOPED_TRACE(maskBytes);
+        ExpectPixels(
+            DecodePicture(EncodeIco({{16, 4, 32, IconDibWithTruncatedMask(alpha, maskBytes)}}))
+                .get(),
+            alpha);
+        ExpectPixels(
+            DecodePicture(EncodeIco({{16, 4, 32, IconDibWithTruncatedMask(opaque, maskBytes)}}))
+                .get(),
+            opaque);
+    }
+    ByteVector dib24 = EncodeIconDib(WithTransparentCorners(FewColours(16, 4)), 24);
+    dib24.resize(dib24.size() - 3);  // into the last row's bits, not only its padding
+    std::string error;
+    EXPECT_EQ(DecodePicture(EncodeIco({{16, 4, 24, dib24}}), {}, &error), nullptr);
+    EXPECT_NE(error.find("mask"), std::string::npos) << error;
 }
