@@ -1,6 +1,10 @@
 // JPEG through libjpeg, read from memory. libjpeg reports errors by calling error_exit, which here
 // longjmps back instead of ending the process; the functions that call into libjpeg
 // (ReadJpegHeader, DecompressJpeg) are plain C-style code without objects that have destructors.
+//
+// Memory: no marker is saved (jpeg_save_markers is never called), so libjpeg skips application
+// data and comments whatever length they declare; everything else it allocates follows from the
+// picture's size, which is checked against the limits before decompression starts.
 #include <cstdio>  // jpeglib.h uses FILE and size_t without including their headers
 
 #include <jerror.h>
@@ -20,6 +24,11 @@ namespace {
 // A progressive JPEG may hold any number of scans; far more than any real picture has means
 // hostile data trying to keep the decoder busy.
 constexpr int kMaxScans = 500;
+
+// Working memory beyond the coefficients (see WorkingMemoryBound): one MCU of padding is at most
+// 32 pixels deep at 8 bytes a pixel, and the tables and row buffers take well under a megabyte.
+constexpr uint64_t kPaddingBytesPerPixelEdge = 32 * 8;
+constexpr uint64_t kTablesAndRowsBytes = 1u << 20;
 
 struct JpegErrorManager {
     jpeg_error_mgr Base;  // first member: libjpeg's pointer to it is a pointer to the whole
@@ -53,6 +62,17 @@ void OnProgress(j_common_ptr cinfo) {
     if (cinfo->is_decompressor &&
         reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
         FailWith(cinfo, "JPEG has too many scans");
+}
+
+// libjpeg's working memory for one picture, whose size the limits have already bounded. A
+// picture of several scans (progressive) keeps all its coefficients: 2 bytes a sample, at most 4
+// samples a pixel, so twice the bytes of the decoded pixels, plus up to one row and one column of
+// MCUs (32 pixels deep) of padding. On top of that, room for tables and row buffers. libjpeg never
+// allocates more for the coefficients: it has no backing store and refuses the picture instead.
+uint64_t WorkingMemoryBound(const jpeg_decompress_struct &cinfo) {
+    const uint64_t width = cinfo.image_width;
+    const uint64_t height = cinfo.image_height;
+    return width * height * 8 + (width + height) * kPaddingBytesPerPixelEdge + kTablesAndRowsBytes;
 }
 
 bool ReadJpegHeader(jpeg_decompress_struct *cinfo, JpegErrorManager *manager, const uint8_t *data,
@@ -195,10 +215,8 @@ std::unique_ptr<Picture> DecodeJpeg(Bytes bytes, const PictureLimits &limits, st
             error = "JPEG colour space is not supported";
             return nullptr;
     }
-    // Working memory (a progressive picture keeps all its coefficients) is bounded with the
-    // pixels: twice their limit plus room for tables and buffers.
-    const uint64_t memoryBound = static_cast<uint64_t>(limits.MaxPixelBytes) * 2 + (16u << 20);
-    cinfo->mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(memoryBound, LONG_MAX));
+    cinfo->mem->max_memory_to_use =
+        static_cast<long>(std::min<uint64_t>(WorkingMemoryBound(*cinfo), LONG_MAX));
 
     auto result = AllocatePicture(cinfo->image_width, cinfo->image_height, limits, error);
     if (!result)
