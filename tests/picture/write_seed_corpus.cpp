@@ -1,9 +1,11 @@
-// Writes the seed corpus of the picture fuzz targets: a few small real files of each format.
+// Writes the seed corpus of the picture fuzz targets: a few small real files of each format, and
+// hostile ones that claim far more than they hold.
 // Usage: picture_seed_corpus_writer FOLDER   (creates FOLDER/bmp, jpeg, png and ico)
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "tests/picture/HostilePictures.h"
 #include "tests/picture/PictureEncoders.h"
 
 using namespace picture_test;
@@ -68,5 +70,14 @@ int main(int argc, char **argv) {
     Write(root / "ico", "two_images.ico",
           EncodeIco({{6, 5, 4, EncodeIconDib(FewColours(6, 5), 4)},
                      {12, 9, 24, EncodeIconDib(gradient, 24)}}));
+
+    Write(root / "png", "pcal_2gib.png", PngWithHugeChunk("pCAL"));
+    Write(root / "png", "unknown_chunk_2gib.png", PngWithHugeChunk("prVt"));
+    Write(root / "png", "ihdr_lookalike_first.png", PngWithIhdrLookalikeFirst());
+    Write(root / "ico", "png_scal_2gib.ico", EncodeIco({{1, 1, 32, PngWithHugeChunk("sCAL")}}));
+    Write(root / "ico", "dib32_mask_cut.ico",
+          EncodeIco({{10, 8, 32, IconDibWithTruncatedMask(translucent, 3)}}));
+    Write(root / "jpeg", "app1_65535.jpg", JpegWithHugeMarker(0xE1));
+    Write(root / "bmp", "padding_byte_junk.bmp", EncodeBmp(translucent, {32, 40}));
     return 0;
 }
