@@ -284,8 +284,8 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterXtraData(intptr_t slave, in
 /* Installs the callback for a master's end (0 removes it). 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL
 Drovik_Slave_SetMasterXtraDataDeinitCallback(intptr_t slave, Drovik_XtraDataDeinit callback);
-/* Installs the callback for a master's connection (0 removes it); masters that connect later get
- * it. 1, or 0 when unknown. */
+/* Installs the callback for a master's connection (0 removes it). Masters that connect from now on
+ * get it; those already connected are found with IterateMasters. 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL
 Drovik_Slave_SetMasterConnectedCallback(intptr_t slave, Drovik_MasterConnected callback);
 /* Installs the access check (0 removes it: every job may run). 1, or 0 when unknown. */

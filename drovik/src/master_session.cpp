@@ -166,11 +166,16 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
         return goodbye(wire::FrameType::Refuse, errorText(Error::SlaveShuttingDown));
     handle_ = h;
     handshaken_ = true;
-    const bool greetFirst = server_.connectedCallback.load() != nullptr;
     {
         std::lock_guard guard(lock_);
         connected_ = true;
-        greeting_ = greetFirst;
+    }
+    // Read after the master counts as connected: a callback installed later finds this master
+    // among the connected ones instead.
+    const bool greetFirst = server_.connectedCallback.load() != nullptr;
+    if (greetFirst) {
+        std::lock_guard guard(lock_);
+        greeting_ = true;
     }
     // The master pings every interval and gives up after its timeout; the slave allows twice as
     // long before it takes the master for gone, so it never drops a master that still waits.
