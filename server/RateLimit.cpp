@@ -1,6 +1,10 @@
 #include "RateLimit.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
+#include <iterator>
 
 TokenBucket::TokenBucket(double burst, double ratePerSecond)
     : burst_(burst), rate_(ratePerSecond), tokens_(burst) {}
@@ -65,4 +69,50 @@ void FailureThrottle::makeRoom(SteadyTime now) {
         entries_.begin(), entries_.end(),
         [](const auto &a, const auto &b) { return a.second.last < b.second.last; });
     entries_.erase(oldest);
+}
+
+KeyedRateLimit::KeyedRateLimit(double burst, double ratePerSecond, size_t maxKeys)
+    : burst_(burst), rate_(ratePerSecond), maxKeys_(maxKeys) {}
+
+bool KeyedRateLimit::take(const std::string &key, SteadyTime now) {
+    std::lock_guard guard(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end()) {
+        makeRoom(now);
+        it = entries_.emplace(key, Entry{TokenBucket(burst_, rate_), now}).first;
+    }
+    it->second.last = now;
+    return it->second.bucket.take(now);
+}
+
+void KeyedRateLimit::makeRoom(SteadyTime now) {
+    if (entries_.size() < maxKeys_)
+        return;
+    // A bucket idle for as long as a full refill takes is full again: forgetting it changes
+    // nothing.
+    const auto refill = std::chrono::duration<double>(rate_ > 0 ? burst_ / rate_ : 1e9);
+    std::erase_if(entries_, [&](const auto &item) {
+        return std::chrono::duration<double>(now - item.second.last) >= refill;
+    });
+    if (entries_.size() < maxKeys_)
+        return;
+    auto oldest = std::min_element(
+        entries_.begin(), entries_.end(),
+        [](const auto &a, const auto &b) { return a.second.last < b.second.last; });
+    entries_.erase(oldest);
+}
+
+std::string AddressKey(const std::string &ip) {
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, ip.c_str(), &v6) != 1)
+        return ip;  // IPv4 (or no address at all)
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
+        return text;
+    }
+    std::fill(std::begin(v6.s6_addr) + 8, std::end(v6.s6_addr), uint8_t{0});
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &v6, text, sizeof text);
+    return std::string(text) + "/64";
 }

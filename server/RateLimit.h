@@ -48,3 +48,30 @@ private:
     size_t maxAddresses_;
     std::unordered_map<std::string, Entry> entries_;
 };
+
+// Token buckets by key (an account, an address): the allowance belongs to the key, not to a
+// connection, so that reconnecting or opening more connections does not refill it. Remembers at
+// most `maxKeys` keys; keys whose bucket has refilled are forgotten first. Locked.
+class KeyedRateLimit {
+public:
+    KeyedRateLimit(double burst, double ratePerSecond, size_t maxKeys = 65536);
+    // Takes a token of the key's bucket when one is there.
+    bool take(const std::string &key, SteadyTime now);
+
+private:
+    struct Entry {
+        TokenBucket bucket;
+        SteadyTime last;
+    };
+    void makeRoom(SteadyTime now);
+
+    std::mutex mutex_;
+    double burst_, rate_;
+    size_t maxKeys_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+// The key under which an address is limited: an IPv4 address as it is (also when written as an
+// IPv4-mapped IPv6 address), an IPv6 address by its /64 network, since one host commonly holds a
+// whole /64. Text that is no address is its own key.
+std::string AddressKey(const std::string &ip);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "HashGate.h"
 #include "MessageRouter.h"
 #include "PasswordHasher.h"
 #include "Presence.h"
@@ -27,7 +28,12 @@ struct ServerContext {
           router(sessions, store, options.inboxLimit),
           presence(sessions, router, std::move(kickConnection)),
           loginThrottle(options.loginFailures, std::chrono::seconds(options.loginBlockSeconds)),
-          adminThrottle(options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)) {}
+          adminThrottle(options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)),
+          hashGate(static_cast<size_t>(HashSlots(options)), static_cast<size_t>(HashSlots(options)),
+                   std::chrono::milliseconds(options.hashWaitMs)),
+          accountFlood(options.floodBurst, options.floodRate),
+          addressFlood(options.addressFloodBurst, options.addressFloodRate),
+          registrations(options.registrationBurst, options.registrationsPerHour / 3600.0) {}
 
     const ServerOptions &options;
     Store &store;
@@ -38,4 +44,9 @@ struct ServerContext {
     Presence presence;
     FailureThrottle loginThrottle;
     FailureThrottle adminThrottle;
+    HashGate hashGate;
+    // Messages by account and by address (AddressKey), registrations by address.
+    KeyedRateLimit accountFlood;
+    KeyedRateLimit addressFlood;
+    KeyedRateLimit registrations;
 };

@@ -2,10 +2,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <thread>
+
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode) {
     ServerOptions o;
     CLI::App app{"Community server: accounts, chat, profiles and administration for the client."};
     app.option_defaults()->always_capture_default();
+    // An option given twice takes its last value, so a script can override what it was given.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     app.add_option("--bind", o.bind, "Address to listen on");
     app.add_option("--port", o.port, "Port to listen on (0: any free port)")
@@ -38,10 +43,24 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--inbox-bytes", o.inboxBytes,
                    "Bytes of messages kept per logged-in user; beyond it the oldest are dropped")
         ->check(CLI::Range(int64_t{64} << 10, int64_t{1} << 30));
-    app.add_option("--flood-burst", o.floodBurst, "Messages a user may send in a burst")
+    app.add_option("--flood-burst", o.floodBurst,
+                   "Messages an account may send in a burst, over all its connections")
         ->check(CLI::Range(1, 100000));
-    app.add_option("--flood-rate", o.floodRate, "Messages per second a user may send after a burst")
+    app.add_option("--flood-rate", o.floodRate,
+                   "Messages per second an account may send after a burst")
         ->check(CLI::Range(0.01, 100000.0));
+    app.add_option("--address-flood-burst", o.addressFloodBurst,
+                   "Messages all accounts of one address (IPv6: one /64) may send in a burst")
+        ->check(CLI::Range(1, 10000000));
+    app.add_option("--address-flood-rate", o.addressFloodRate,
+                   "Messages per second all accounts of one address may send after a burst")
+        ->check(CLI::Range(0.01, 10000000.0));
+    app.add_option("--registration-burst", o.registrationBurst,
+                   "Registrations one address may make in a burst")
+        ->check(CLI::Range(1, 10000000));
+    app.add_option("--registrations-per-hour", o.registrationsPerHour,
+                   "Registrations per hour one address may make after a burst")
+        ->check(CLI::Range(0.01, 100000000.0));
     app.add_option("--login-failures", o.loginFailures,
                    "Wrong login passwords from one address before it is refused for a while")
         ->check(CLI::Range(1, 1000000));
@@ -59,8 +78,15 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
         ->check(CLI::Range(1u, 64u));
     app.add_option("--hash-memory-kib", o.hashMemoryKiB, "Argon2id memory of every password hash")
         ->check(CLI::Range(8u, 1024u * 1024u));
+    app.add_option("--hash-slots", o.hashSlots,
+                   "Password hashes running at once; as many more may wait (0: a quarter of the "
+                   "job threads, at least 1)")
+        ->check(CLI::Range(0, 256));
+    app.add_option("--hash-wait-ms", o.hashWaitMs,
+                   "How long a login or registration waits for a hash slot before it is refused")
+        ->check(CLI::Range(0, 60000));
 
-    app.add_option("--workers", o.workers, "Job threads (0: one per core)")
+    app.add_option("--workers", o.workers, "Job threads (0: twice the cores, at least 8)")
         ->check(CLI::Range(0, 256));
     app.add_option("--job-limit", o.jobLimit, "Jobs one connection may run at once")
         ->check(CLI::Range(1, 1024));
@@ -73,4 +99,16 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     }
     exitCode = 0;
     return o;
+}
+
+int32_t JobThreads(const ServerOptions &options) {
+    if (options.workers > 0)
+        return options.workers;
+    return std::max(8, 2 * static_cast<int32_t>(std::thread::hardware_concurrency()));
+}
+
+int32_t HashSlots(const ServerOptions &options) {
+    if (options.hashSlots > 0)
+        return options.hashSlots;
+    return std::max(1, JobThreads(options) / 4);
 }

@@ -23,8 +23,14 @@ struct ServerOptions {
     // Messages.
     int64_t inboxLimit = 10000;    // per user, also the bound of messages kept while offline
     int64_t inboxBytes = 4 << 20;  // per logged-in user
-    int32_t floodBurst = 10;       // messages a user may send at once ...
+    int32_t floodBurst = 10;       // messages an account may send at once ...
     double floodRate = 5.0;        // ... and then per second
+    int32_t addressFloodBurst = 40;  // messages all accounts of one address may send at once ...
+    double addressFloodRate = 20.0;  // ... and then per second
+
+    // Registrations per address: a burst, then so many per hour.
+    int32_t registrationBurst = 5;
+    double registrationsPerHour = 20.0;
 
     // Guessing passwords: failures per address before it is refused for a while.
     int32_t loginFailures = 10;
@@ -35,11 +41,19 @@ struct ServerOptions {
     // Argon2id cost of every stored password hash.
     uint32_t hashOpsLimit = 2;
     uint32_t hashMemoryKiB = 16 * 1024;
+    // Hashes running at once (0: a quarter of the job threads, at least 1); as many more jobs may
+    // wait for one, each for at most hashWaitMs, and any beyond are refused.
+    int32_t hashSlots = 0;
+    int32_t hashWaitMs = 2000;
 
-    int32_t workers = 0;    // job threads; 0: one per core
+    int32_t workers = 0;    // job threads; 0: twice the cores, at least 8
     int32_t jobLimit = 16;  // jobs of one connection at once
 };
 
 // Parses the command line. On --help or a bad option prints what CLI11 prints and returns nothing;
 // exitCode then holds the process's exit code.
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode);
+
+// The job threads and hash slots that the options ask for, with 0 resolved.
+int32_t JobThreads(const ServerOptions &options);
+int32_t HashSlots(const ServerOptions &options);

@@ -48,7 +48,7 @@ int run(const ServerOptions &options) {
     });
     EnsureAdminPassword(store, context.hasher, options.adminPasswordFile);
 
-    drovik::Slave slave(options.bind, options.port, options.workers);
+    drovik::Slave slave(options.bind, options.port, JobThreads(options));
     if (!slave.ok()) {
         LogEvent("cannot listen on ", options.bind, ":", options.port, ": ", slave.error());
         return 1;

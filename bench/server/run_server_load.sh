@@ -23,7 +23,9 @@ trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || 
 echo "load-admin" > "$work/admin.txt"
 # Cheap password hashing: the benchmark measures chat, not Argon2id.
 "$build/bin/community_server" --port 0 --db "$work/community.db" \
-  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 ${SERVER_OPTIONS:-} \
+  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
+  --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
+  ${SERVER_OPTIONS:-} \
   >"$work/stdout" 2>"$work/server.log" &
 server_pid=$!
 for _ in $(seq 100); do

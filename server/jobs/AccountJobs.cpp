@@ -30,6 +30,15 @@ int32_t registerAccount(ServerContext &c, const drovik::Job &job, const SessionP
         return ReplyLong(job, RegisterCode::NameExists);
     if (passwordLength < c.options.minPasswordLength)
         return ReplyLong(job, RegisterCode::PasswordTooShort);
+    // Only a registration that would hash counts against the address's allowance.
+    if (!c.registrations.take(AddressKey(session->ip), std::chrono::steady_clock::now())) {
+        LogRefusal(*session, "register refused from ", session->address,
+                   ": too many registrations from this address");
+        return DROVIK_EVENT_LIMIT;
+    }
+    HashGate::Slot slot = c.hashGate.enter();
+    if (!slot)
+        return RefuseHashBusy(*session, "register");
     std::string hash = c.hasher.hash(digest);  // slow; no lock is held here
     if (!c.store.accounts.insert(*name, hash, UnixSeconds()))
         return ReplyLong(job, RegisterCode::NameExists);  // registered meanwhile by another
@@ -58,6 +67,9 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         LogRefusal(*session, "login of ", *name, " refused from ", session->address, ": banned");
         return ReplyLong(job, LoginCode::Banned);
     }
+    HashGate::Slot slot = c.hashGate.enter();
+    if (!slot)
+        return RefuseHashBusy(*session, "login");
     if (!c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
         LogRefusal(*session, "login of ", *name, " refused from ", session->address,
                    ": wrong password");

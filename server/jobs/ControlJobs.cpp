@@ -34,6 +34,9 @@ int32_t start(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
                    ": too many wrong passwords from this address");
         return ReplyLong(job, ControlCode::WrongPassword);
     }
+    HashGate::Slot slot = c.hashGate.enter();
+    if (!slot)
+        return RefuseHashBusy(*session, "administrator mode");
     auto hash = c.store.settings.get(kAdminPasswordKey);
     if (!hash || !c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
         LogRefusal(*session, "administrator mode refused at ", session->address,
@@ -76,6 +79,9 @@ int32_t changePassword(ServerContext &c, const drovik::Job &job, const SessionPt
     // An empty digest is no client's password: storing it would lock the administrator out.
     if (digest.empty() || digest.size() > kMaxDigestLength)
         return DROVIK_EVENT_INVALID;
+    HashGate::Slot slot = c.hashGate.enter();
+    if (!slot)
+        return RefuseHashBusy(*session, "administrator password change");
     c.store.settings.set(kAdminPasswordKey, c.hasher.hash(digest));
     record(c, session, actor.user, std::string(Job::Control_ChangePassword.Name), "", "");
     return ReplyLong(job, ControlCode::Done);

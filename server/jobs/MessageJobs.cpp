@@ -19,17 +19,26 @@ bool validText(std::string_view text) {
 }
 
 // The sender's account when it may send one more message now; else the event that refuses it.
-int32_t admitSender(ServerContext &, const SessionPtr &session, std::string &sender) {
+// The allowance belongs to the account and to the address, so neither reconnecting nor more
+// accounts from one address refill it.
+int32_t admitSender(ServerContext &c, const SessionPtr &session, std::string &sender) {
     {
         std::lock_guard guard(session->mutex);
         if (session->user.empty())
             return DROVIK_EVENT_DENIED;  // logged out since the access check
         sender = session->user;
-        if (session->flood.take(std::chrono::steady_clock::now()))
-            return DROVIK_EVENT_FINISHED;
     }
-    LogRefusal(*session, "message of ", sender, " refused: sending too fast");
-    return DROVIK_EVENT_LIMIT;
+    const auto now = std::chrono::steady_clock::now();
+    if (!c.accountFlood.take(sender, now)) {
+        LogRefusal(*session, "message of ", sender, " refused: sending too fast");
+        return DROVIK_EVENT_LIMIT;
+    }
+    if (!c.addressFlood.take(AddressKey(session->ip), now)) {
+        LogRefusal(*session, "message of ", sender, " refused: too many messages from ",
+                   session->ip);
+        return DROVIK_EVENT_LIMIT;
+    }
+    return DROVIK_EVENT_FINISHED;
 }
 
 int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {

@@ -30,7 +30,9 @@ bool TestServer::Start() {
          QStringLiteral("0"), QStringLiteral("--db"), Folder.filePath(QStringLiteral("store.db")),
          QStringLiteral("--admin-password-file"), passwordFile, QStringLiteral("--hash-ops"),
          QStringLiteral("1"), QStringLiteral("--hash-memory-kib"), QStringLiteral("8"),
-         QStringLiteral("--flood-burst"), QStringLiteral("1000")});
+         QStringLiteral("--flood-burst"), QStringLiteral("1000"),
+         QStringLiteral("--registration-burst"), QStringLiteral("10000"),
+         QStringLiteral("--address-flood-burst"), QStringLiteral("100000")});
     if (!Process.waitForStarted(10000)) {
         return false;
     }

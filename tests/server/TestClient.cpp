@@ -1,6 +1,6 @@
 #include "TestClient.h"
 
-#include "AdminPassword.h"
+#include "protocol/PasswordDigest.h"
 
 #include <cstring>
 #include <thread>
