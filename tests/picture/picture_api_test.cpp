@@ -113,15 +113,26 @@ TEST(PictureApi, DecodingFromFiles) {
     EXPECT_NE(error.find("64 MiB"), std::string::npos) << error;
 }
 
-TEST(PictureApi, EverySeedOfTheFuzzCorpusIsADecodablePicture) {
+// Seeds named refused_* are hostile files that must be refused with a reason; every other seed is
+// a picture that decodes.
+TEST(PictureApi, EverySeedOfTheFuzzCorpusDecodesOrIsRefusedAsItsNameSays) {
     size_t seeds = 0;
+    size_t refused = 0;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(PICTURE_SEED_CORPUS)) {
         if (!entry.is_regular_file())
             continue;
         SCOPED_TRACE(entry.path().string());
         std::string error;
-        EXPECT_NE(DecodePictureFile(entry.path().string(), {}, &error), nullptr) << error;
+        auto decoded = DecodePictureFile(entry.path().string(), {}, &error);
+        if (entry.path().filename().string().starts_with("refused_")) {
+            EXPECT_EQ(decoded, nullptr);
+            EXPECT_FALSE(error.empty());
+            ++refused;
+        } else {
+            EXPECT_NE(decoded, nullptr) << error;
+        }
         ++seeds;
     }
     EXPECT_GE(seeds, 12u);
+    EXPECT_GE(refused, 5u);
 }

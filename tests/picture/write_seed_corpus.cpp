@@ -71,13 +71,14 @@ int main(int argc, char **argv) {
           EncodeIco({{6, 5, 4, EncodeIconDib(FewColours(6, 5), 4)},
                      {12, 9, 24, EncodeIconDib(gradient, 24)}}));
 
-    Write(root / "png", "pcal_2gib.png", PngWithHugeChunk("pCAL"));
-    Write(root / "png", "unknown_chunk_2gib.png", PngWithHugeChunk("prVt"));
-    Write(root / "png", "ihdr_lookalike_first.png", PngWithIhdrLookalikeFirst());
-    Write(root / "ico", "png_scal_2gib.ico", EncodeIco({{1, 1, 32, PngWithHugeChunk("sCAL")}}));
+    Write(root / "png", "refused_pcal_2gib.png", PngWithHugeChunk("pCAL"));
+    Write(root / "png", "refused_unknown_chunk_2gib.png", PngWithHugeChunk("prVt"));
+    Write(root / "png", "refused_ihdr_lookalike_first.png", PngWithIhdrLookalikeFirst());
+    Write(root / "ico", "refused_png_scal_2gib.ico",
+          EncodeIco({{1, 1, 32, PngWithHugeChunk("sCAL")}}));
     Write(root / "ico", "dib32_mask_cut.ico",
           EncodeIco({{10, 8, 32, IconDibWithTruncatedMask(translucent, 3)}}));
-    Write(root / "jpeg", "app1_65535.jpg", JpegWithHugeMarker(0xE1));
+    Write(root / "jpeg", "refused_app1_65535.jpg", JpegWithHugeMarker(0xE1));
     Write(root / "bmp", "padding_byte_junk.bmp", EncodeBmp(translucent, {32, 40}));
     return 0;
 }
