@@ -1,5 +1,6 @@
 #include "JobDispatch.h"
 
+#include <atomic>
 #include <exception>
 
 #include "Log.h"
@@ -10,12 +11,14 @@ JobDispatch::JobDispatch(drovik::Slave &slave, ServerContext &context)
     slave_.setAccessCheck(
         [this](intptr_t master, std::string_view job, intptr_t) { return allow(master, job); });
     slave_.onMasterGone([this](intptr_t master, intptr_t) { connectionEnded(master); });
+    slave_.onMasterConnected([this](intptr_t master) { connectionStarted(master); });
     slave_.setJobLimit(0, context_.options.jobLimit);
+    // Connections that were established before the callback was installed.
+    for (intptr_t master = slave_.nextMaster(); master != 0; master = slave_.nextMaster(master))
+        connectionStarted(master);
 }
 
-SessionPtr JobDispatch::sessionOf(intptr_t master) {
-    if (SessionPtr session = context_.sessions.find(master))
-        return session;
+void JobDispatch::connectionStarted(intptr_t master) {
     std::string ip = slave_.masterIP(master);
     int32_t port = Drovik_Slave_GetMasterPort(slave_.handle(), master);
     bool created = false;
@@ -30,11 +33,20 @@ SessionPtr JobDispatch::sessionOf(intptr_t master) {
         slave_.setXtra(master, reinterpret_cast<intptr_t>(session.get()));
         LogEvent("connection from ", session->address);
     }
-    return session;
 }
 
 bool JobDispatch::allow(intptr_t master, std::string_view job) {
-    SessionPtr session = sessionOf(master);
+    SessionPtr session = context_.sessions.find(master);
+    if (!session) {
+        // Every connection gets its session when it is established; a job without one is not
+        // given a fresh one that would bypass that.
+        static std::atomic<uint64_t> refusals{0};
+        uint64_t count = ++refusals;
+        if (IsLoggedOccurrence(count))
+            LogEvent("refused ", Printable(job), ": the connection has no session (refusal ", count,
+                     ")");
+        return false;
+    }
     Access access = Access::LoggedIn;
     {
         std::lock_guard guard(mutex_);
@@ -83,7 +95,11 @@ void JobDispatch::add(const std::string &name, const std::string &parameterTypes
                   [this, name, handler = std::move(handler)](const drovik::Job &job) -> int32_t {
                       // Nothing may escape into the library, which is C.
                       try {
-                          return handler(job, sessionOf(job.master()));
+                          SessionPtr session = context_.sessions.find(job.master());
+                          if (!session)
+                              return DROVIK_EVENT_DENIED;
+                          context_.router.jobArrived(*session);
+                          return handler(job, session);
                       } catch (const std::exception &e) {
                           LogEvent("job ", name, " failed: ", e.what());
                       } catch (...) {

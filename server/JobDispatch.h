@@ -1,6 +1,6 @@
-// Registers the server's jobs with the library's slave, binds a session to every connection
-// (through the library's per-connection data) and ends it when the connection ends, and refuses
-// jobs that need a login to connections without one.
+// Registers the server's jobs with the library's slave, binds a session to every connection as it
+// is established (through the library's per-connection data) and ends it when the connection ends,
+// and refuses jobs that need a login to connections without one.
 #pragma once
 
 #include <drovik.hpp>
@@ -32,7 +32,7 @@ public:
     void endRemainingSessions();
 
 private:
-    SessionPtr sessionOf(intptr_t master);
+    void connectionStarted(intptr_t master);
     bool allow(intptr_t master, std::string_view job);
     void connectionEnded(intptr_t master);
 
