@@ -108,6 +108,9 @@ TEST_F(Wrapper, KickWakesTheWaitingCallAndTheHook) {
     kicker.join();
     EXPECT_EQ(r.event, 0);
     EXPECT_EQ(r.connectionEvent, DROVIK_EVENT_KICKED);
+    // The hook runs after the waiting call has been woken, on the library's thread.
+    for (int i = 0; i < 4000 && hooked == 0; ++i)
+        std::this_thread::sleep_for(5ms);
     EXPECT_EQ(hooked, DROVIK_EVENT_KICKED);
 }
 
