@@ -4,54 +4,59 @@
 #include "UserName.h"
 #include "store/Store.h"
 
-MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t inboxLimit)
-    : sessions_(sessions), store_(store), inboxLimit_(inboxLimit) {}
+MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit)
+    : sessions_(sessions),
+      store_(store),
+      writer_(store.db.file(), storedLimit,
+              [this](int64_t id, const std::string &recipient, const std::string &sender,
+                     const std::string &text) { committed(id, recipient, sender, text); }) {}
 
-void MessageRouter::pushLocked(Session &session, ChatMessagePtr message) {
-    if (session.inbox.push(std::move(message)) && IsLoggedOccurrence(session.inbox.dropped()))
-        LogEvent("inbox of ", session.user, " full: dropped its oldest message (",
+void MessageRouter::logDropped(Session &session) {
+    if (IsLoggedOccurrence(session.inbox.dropped()))
+        LogEvent("inbox of ", session.user, " full: dropped a global message (",
                  session.inbox.dropped(), " dropped so far)");
-}
-
-void MessageRouter::keepOffline(const std::string &recipient, const std::string &sender,
-                                const std::string &text) {
-    int64_t dropped = store_.offline.add(recipient, sender, text, UnixSeconds(), inboxLimit_);
-    if (dropped > 0)
-        LogEvent("offline messages of ", recipient, " full: dropped ", dropped,
-                 " oldest message(s)");
 }
 
 MessageRouter::Outcome MessageRouter::sendPrivate(const std::string &sender,
                                                   const std::string &recipient, std::string text) {
-    if (SessionPtr holder = sessions_.holder(recipient)) {
-        std::lock_guard guard(holder->mutex);
-        if (holder->user == recipient) {
-            pushLocked(*holder, MakeChatMessage(sender, std::move(text), true));
-            return Outcome::Delivered;
-        }
+    MessageWriter::Result result = writer_.add(recipient, sender, std::move(text));
+    switch (result.status) {
+        case MessageWriter::Status::Kept:
+            return Outcome::Kept;
+        case MessageWriter::Status::UnknownRecipient:
+            return Outcome::UnknownRecipient;
+        case MessageWriter::Status::Full:
+            return Outcome::RecipientFull;
+        case MessageWriter::Status::Failed:
+            break;
     }
-    if (!store_.accounts.exists(recipient))
-        return Outcome::UnknownRecipient;
-    keepOffline(recipient, sender, text);
-    // The recipient may have logged in after the look above and before the message was stored,
-    // and its login may have looked at the store too early: collect the message for it now.
-    if (SessionPtr holder = sessions_.holder(recipient)) {
-        std::lock_guard guard(holder->mutex);
-        if (holder->user == recipient)
-            pullOfflineLocked(*holder);
-    }
-    return Outcome::Stored;
+    return Outcome::StoreFailed;
+}
+
+// On the writer's thread, in the order of the ids: the inbox takes the message unless it is full
+// or older ones wait in the store, and then it comes from the store later. A login that read the
+// store after the commit has it already.
+void MessageRouter::committed(int64_t id, const std::string &recipient, const std::string &sender,
+                              const std::string &text) {
+    SessionPtr holder = sessions_.holder(recipient);
+    if (!holder)
+        return;
+    std::lock_guard guard(holder->mutex);
+    if (holder->user == recipient)
+        holder->inbox.offerPrivate(MakeChatMessage(sender, text, id));
 }
 
 size_t MessageRouter::sendGlobal(const std::string &sender, std::string text) {
-    ChatMessagePtr message = MakeChatMessage(sender, std::move(text), false);
+    ChatMessagePtr message = MakeChatMessage(sender, std::move(text), 0);
     size_t reached = 0;
     for (const SessionPtr &session : sessions_.online()) {
         std::lock_guard guard(session->mutex);
-        if (!session->user.empty()) {
-            pushLocked(*session, message);
+        if (session->user.empty())
+            continue;
+        if (session->inbox.pushGlobal(message))
             ++reached;
-        }
+        else
+            logDropped(*session);
     }
     return reached;
 }
@@ -59,45 +64,61 @@ size_t MessageRouter::sendGlobal(const std::string &sender, std::string text) {
 int32_t MessageRouter::stream(Session &session, int32_t max,
                               const std::function<bool(std::span<const uint8_t>)> &send) {
     std::lock_guard guard(session.mutex);
-    if (session.inbox.empty() && session.offlinePending)
-        pullOfflineLocked(session);
+    fillLocked(session);
     int32_t sent = 0;
     while (sent < max && !session.inbox.empty()) {
         if (!send(session.inbox.front()->streamed))
             break;
-        session.inbox.pop();
+        session.inbox.popStreamed();
         ++sent;
     }
     return sent;
 }
 
-void MessageRouter::pullOfflineLocked(Session &session) {
-    if (session.user.empty())
-        return;
-    size_t room = session.inbox.room();
-    size_t byteRoom = session.inbox.byteRoom();
-    if (room == 0 || byteRoom < InboxBytes(kMaxUserNameLength, kMaxMessageLength)) {
-        session.offlinePending = true;
-        return;
+void MessageRouter::jobArrived(Session &session) {
+    std::vector<int64_t> received;
+    std::string user;
+    {
+        std::lock_guard guard(session.mutex);
+        received = session.inbox.takeStreamed();
+        user = session.user;
     }
-    std::vector<OfflineMessage> messages =
-        store_.offline.take(session.user, static_cast<int64_t>(room), byteRoom, &InboxBytes);
-    // More may wait behind these; the next poll that empties the inbox looks again.
-    session.offlinePending = !messages.empty();
-    for (OfflineMessage &m : messages)
-        pushLocked(session, MakeChatMessage(std::move(m.sender), std::move(m.text), true));
+    if (received.empty() || user.empty())
+        return;
+    // Waits for the commit (not holding the session's mutex, which the writer's thread takes),
+    // so that a later stream never goes out while an earlier one could still come again.
+    if (!writer_.remove(user, std::move(received)))
+        LogEvent("received messages of ", user,
+                 " stay in the store: it cannot commit; they "
+                 "will be delivered again");
 }
 
-void MessageRouter::persistLocked(Session &session) {
-    std::vector<ChatMessagePtr> kept = session.inbox.takePrivate();
-    if (kept.empty() || session.user.empty())
+void MessageRouter::fillLocked(Session &session) {
+    Inbox &inbox = session.inbox;
+    if (session.user.empty() || !inbox.storeAhead() || inbox.room() == 0 ||
+        inbox.byteRoom() < InboxBytes(kMaxUserNameLength, kMaxMessageLength))
         return;
+    bool complete = false;
+    std::vector<StoredMessage> stored =
+        store_.messages.after(session.user, inbox.windowEnd(), static_cast<int64_t>(inbox.room()),
+                              inbox.byteRoom(), &InboxBytes, complete);
+    std::vector<ChatMessagePtr> messages;
+    messages.reserve(stored.size());
+    for (StoredMessage &m : stored)
+        messages.push_back(MakeChatMessage(std::move(m.sender), std::move(m.text), m.id));
+    inbox.fill(std::move(messages), complete);
+}
+
+void MessageRouter::startLocked(Session &session) {
+    session.inbox.reset();
     try {
-        Transaction transaction(store_.db);
-        for (const ChatMessagePtr &m : kept)
-            keepOffline(session.user, m->sender, m->text);
-        transaction.commit();
+        fillLocked(session);
     } catch (const std::exception &e) {
-        LogEvent("lost ", kept.size(), " undelivered message(s) of ", session.user, ": ", e.what());
+        // The login stands; the store is read again at the next poll.
+        LogEvent("messages of ", session.user, " not read at login: ", e.what());
     }
+}
+
+void MessageRouter::endLocked(Session &session) {
+    session.inbox.reset();
 }

@@ -1,5 +1,7 @@
-// Carries chat messages: into the inboxes of logged-in users, into the store for registered users
-// who are offline, and out of an inbox as streamed messages.
+// Carries chat messages. A private message is committed to the store before it is acknowledged
+// and stays there until its recipient has certainly received it; the inbox of a logged-in
+// recipient is a window over those kept for it. Global messages go to the inboxes of whoever is
+// logged in, and nowhere else.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +10,18 @@
 #include <string>
 
 #include "Session.h"
+#include "store/MessageWriter.h"
 
 class Store;
 
 class MessageRouter {
 public:
-    MessageRouter(SessionRegistry &sessions, Store &store, int64_t inboxLimit);
+    // A recipient may have at most `storedLimit` private messages waiting in the store.
+    MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit);
 
-    enum class Outcome { Delivered, Stored, UnknownRecipient };
-    // To the recipient's inbox when logged in, else into the store for the next login.
+    enum class Outcome { Kept, UnknownRecipient, RecipientFull, StoreFailed };
+    // Commits the message to the store (then it reaches the recipient's inbox if logged in).
+    // Only Kept means the message is kept.
     Outcome sendPrivate(const std::string &sender, const std::string &recipient, std::string text);
     // To every logged-in user, the sender included; returns how many inboxes it reached.
     size_t sendGlobal(const std::string &sender, std::string text);
@@ -25,20 +30,27 @@ public:
     // inbox only when `send` accepted it. Returns how many left.
     int32_t stream(Session &session, int32_t max,
                    const std::function<bool(std::span<const uint8_t>)> &send);
+    // Another job of the session has arrived. The client's jobs are serialised, so it has
+    // received what the session's earlier jobs streamed: those messages leave the store.
+    void jobArrived(Session &session);
 
-    // With the session's mutex held: moves the messages the store keeps for its account into its
-    // inbox, as far as they fit.
-    void pullOfflineLocked(Session &session);
-    // With the session's mutex held: empties the inbox, keeping its private messages in the
-    // store for the account's next login.
-    void persistLocked(Session &session);
+    // With the session's mutex held: the session's account has just logged in; its inbox starts
+    // over from what the store keeps for it.
+    void startLocked(Session &session);
+    // With the session's mutex held: its account logs out. Everything private stays in the
+    // store; what was streamed and not yet proven received comes again at the next login.
+    void endLocked(Session &session);
+
+    MessageWriter::Counts storeCounts() { return writer_.counts(); }
 
 private:
-    void pushLocked(Session &session, ChatMessagePtr message);
-    void keepOffline(const std::string &recipient, const std::string &sender,
-                     const std::string &text);
+    // Reads into the inbox what waits in the store beyond it, as far as it fits.
+    void fillLocked(Session &session);
+    void committed(int64_t id, const std::string &recipient, const std::string &sender,
+                   const std::string &text);
+    void logDropped(Session &session);
 
     SessionRegistry &sessions_;
     Store &store_;
-    int64_t inboxLimit_;
+    MessageWriter writer_;
 };

@@ -10,9 +10,8 @@ void Presence::logoutLocked(Session &session) {
     if (session.user.empty())
         return;
     sessions_.unbind(session.user, &session);
-    router_.persistLocked(session);
+    router_.endLocked(session);
     session.user.clear();
-    session.offlinePending = false;
 }
 
 Presence::LoginOutcome Presence::login(const SessionPtr &session, const std::string &name) {
@@ -27,8 +26,7 @@ Presence::LoginOutcome Presence::login(const SessionPtr &session, const std::str
     if (sessions_.bind(name, session))  // another connection won the race for the name
         return LoginOutcome::LoggedInElsewhere;
     session->user = name;
-    session->offlinePending = false;
-    router_.pullOfflineLocked(*session);
+    router_.startLocked(*session);
     return LoginOutcome::LoggedIn;
 }
 
@@ -48,17 +46,15 @@ bool Presence::forceLogin(const SessionPtr &session, const std::string &name) {
         logoutLocked(*session);
         previous = sessions_.steal(name, session);
         session->user = name;
-        session->offlinePending = false;
     }
     bool kicked = false;
     if (previous && previous != session) {
         {
             std::lock_guard guard(previous->mutex);
             if (previous->user == name) {
-                // Its undelivered messages go through the store to the new holder.
-                router_.persistLocked(*previous);
+                // Its undelivered messages reach the new holder through the store.
+                router_.endLocked(*previous);
                 previous->user.clear();
-                previous->offlinePending = false;
             }
         }
         kickConnection_(previous->master);
@@ -66,7 +62,7 @@ bool Presence::forceLogin(const SessionPtr &session, const std::string &name) {
     }
     std::lock_guard guard(session->mutex);
     if (session->user == name)
-        router_.pullOfflineLocked(*session);
+        router_.startLocked(*session);
     return kicked;
 }
 

@@ -15,10 +15,10 @@ public:
              std::function<void(intptr_t master)> kickConnection);
 
     enum class LoginOutcome { LoggedIn, AlreadyThisAccount, LoggedInElsewhere, OtherAccountHere };
-    // Binds the account (whose password was checked) to the session and collects the messages
-    // kept for it while it was offline.
+    // Binds the account (whose password was checked) to the session; its inbox starts with the
+    // messages the store keeps for it.
     LoginOutcome login(const SessionPtr &session, const std::string &name);
-    // Unbinds the session's account, keeping its undelivered private messages in the store.
+    // Unbinds the session's account; its undelivered private messages stay in the store.
     // Returns the account's name, or "" when the session had none.
     std::string logout(const SessionPtr &session);
     // Binds the account to the session whoever held it; the previous holder's connection is

@@ -25,7 +25,7 @@ struct ServerContext {
           store(store),
           stop(stop),
           hasher(options.hashOpsLimit, options.hashMemoryKiB),
-          router(sessions, store, options.inboxLimit),
+          router(sessions, store, options.storedMessageLimit),
           presence(sessions, router, std::move(kickConnection)),
           loginThrottle(options.loginFailures, std::chrono::seconds(options.loginBlockSeconds)),
           adminThrottle(options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)),

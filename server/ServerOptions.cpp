@@ -38,11 +38,16 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
         ->check(CLI::NonNegativeNumber);
 
     app.add_option("--inbox-limit", o.inboxLimit,
-                   "Messages kept per user, online or offline; beyond it the oldest is dropped")
+                   "Messages held in memory per logged-in user; beyond it private messages wait "
+                   "in the store and global ones are dropped")
         ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
     app.add_option("--inbox-bytes", o.inboxBytes,
-                   "Bytes of messages kept per logged-in user; beyond it the oldest are dropped")
+                   "Bytes of messages held in memory per logged-in user, as --inbox-limit")
         ->check(CLI::Range(int64_t{64} << 10, int64_t{1} << 30));
+    app.add_option("--stored-message-limit", o.storedMessageLimit,
+                   "Private messages kept in the store for one recipient; beyond it new ones are "
+                   "refused")
+        ->check(CLI::Range(int64_t{1}, int64_t{100000000}));
     app.add_option("--flood-burst", o.floodBurst,
                    "Messages an account may send in a burst, over all its connections")
         ->check(CLI::Range(1, 100000));

@@ -21,10 +21,11 @@ struct ServerOptions {
     int32_t minPasswordLength = 6;
 
     // Messages.
-    int64_t inboxLimit = 10000;    // per user, also the bound of messages kept while offline
-    int64_t inboxBytes = 4 << 20;  // per logged-in user
-    int32_t floodBurst = 10;       // messages an account may send at once ...
-    double floodRate = 5.0;        // ... and then per second
+    int64_t inboxLimit = 10000;           // held in memory per logged-in user
+    int64_t inboxBytes = 4 << 20;         // per logged-in user
+    int64_t storedMessageLimit = 100000;  // private messages waiting in the store per recipient
+    int32_t floodBurst = 10;              // messages an account may send at once ...
+    double floodRate = 5.0;               // ... and then per second
     int32_t addressFloodBurst = 40;  // messages all accounts of one address may send at once ...
     double addressFloodRate = 20.0;  // ... and then per second
 

@@ -34,8 +34,7 @@ public:
     std::mutex mutex;  // guards every field below
     std::string user;  // the logged-in account, "" for none
     bool admin = false;
-    bool offlinePending = false;  // the store may hold messages that did not fit the inbox
-    uint64_t refusals = 0;        // jobs refused so far, for the log
+    uint64_t refusals = 0;  // jobs refused so far, for the log
     Inbox inbox;
     TokenBucket flood;
 };

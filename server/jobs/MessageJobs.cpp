@@ -60,10 +60,22 @@ int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &
     std::string sender;
     if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
         return refused;
-    if (c.router.sendPrivate(sender, *recipient, std::string(text)) ==
-        MessageRouter::Outcome::UnknownRecipient)
-        return DROVIK_EVENT_INVALID;
-    return ReplyLong(job, ReplyCode::Done);
+    // 1 only for a message the store has committed; any refusal is an error event, which the
+    // client reports as a failure.
+    switch (c.router.sendPrivate(sender, *recipient, std::string(text))) {
+        case MessageRouter::Outcome::Kept:
+            return ReplyLong(job, ReplyCode::Done);
+        case MessageRouter::Outcome::UnknownRecipient:
+            return DROVIK_EVENT_INVALID;
+        case MessageRouter::Outcome::RecipientFull:
+            LogRefusal(*session, "message of ", sender, " to ", *recipient,
+                       " refused: too many messages wait for the recipient");
+            return DROVIK_EVENT_LIMIT;
+        case MessageRouter::Outcome::StoreFailed:
+            break;
+    }
+    LogRefusal(*session, "message of ", sender, " to ", *recipient, " refused: not stored");
+    return DROVIK_EVENT_FAILED;
 }
 
 int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {

@@ -36,7 +36,7 @@ Query::~Query() {
 
 void Query::check(int rc, const char *what) const {
     if (rc != SQLITE_OK)
-        throw StoreError(StoreErrorText(s_.db(), rc, std::string(what) + " in " + s_.sql()));
+        throw StoreError(StoreErrorText(s_.db(), rc, std::string(what) + " in " + s_.sql()), rc);
 }
 
 Query &Query::bind(int index, int64_t value) {
@@ -67,7 +67,7 @@ bool Query::step() {
         return true;
     if (rc == SQLITE_DONE)
         return false;
-    throw StoreError(StoreErrorText(s_.db(), rc, "step " + s_.sql()));
+    throw StoreError(StoreErrorText(s_.db(), rc, "step " + s_.sql()), rc);
 }
 
 void Query::run() {
@@ -140,7 +140,7 @@ void Database::exec(std::string_view sql) {
     if (rc != SQLITE_OK) {
         std::string error = StoreErrorText(db_, rc, text);
         sqlite3_free(message);
-        throw StoreError(error);
+        throw StoreError(error, sqlite3_extended_errcode(db_));
     }
 }
 

@@ -16,7 +16,13 @@
 
 class StoreError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // `code` is SQLite's extended result code when the failure came from SQLite, else 0.
+    explicit StoreError(const std::string &what, int code = 0)
+        : std::runtime_error(what), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
 };
 
 // A statement prepared once for the life of the connection.

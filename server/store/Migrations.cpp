@@ -10,7 +10,7 @@ namespace {
 // Step N brings a store of version N-1 to version N. Steps are never edited once released; a
 // change of schema is a new step. Names and texts from clients are 8-bit bytes in no particular
 // code page, so message and profile texts are blobs.
-constexpr std::array<const char *, 1> kSteps = {
+constexpr std::array<const char *, 2> kSteps = {
     // 1: the first schema.
     R"sql(
     CREATE TABLE accounts (
@@ -55,6 +55,13 @@ constexpr std::array<const char *, 1> kSteps = {
         target  TEXT NOT NULL,
         detail  TEXT NOT NULL
     );
+    )sql",
+    // 2: every private message is kept until its recipient has it, online or not; the rows that
+    // waited for offline recipients are the first of them.
+    R"sql(
+    ALTER TABLE offline_messages RENAME TO private_messages;
+    DROP INDEX offline_messages_by_recipient;
+    CREATE INDEX private_messages_by_recipient ON private_messages(recipient, id);
     )sql",
 };
 

@@ -11,7 +11,7 @@
 #include "store/BanTable.h"
 #include "store/Database.h"
 #include "store/Migrations.h"
-#include "store/OfflineMessageTable.h"
+#include "store/PrivateMessageTable.h"
 #include "store/ProfileTable.h"
 #include "store/SettingsTable.h"
 
@@ -31,7 +31,7 @@ public:
           profiles(db),
           avatars(db),
           settings(db),
-          offline(db),
+          messages(db),
           adminLog(db) {}
 
     Database db;
@@ -45,6 +45,6 @@ public:
     ProfileTable profiles;
     AvatarTable avatars;
     SettingsTable settings;
-    OfflineMessageTable offline;
+    PrivateMessageTable messages;
     AdminLogTable adminLog;
 };

@@ -37,26 +37,38 @@ TEST(ChatMessage, EmptyPartsStillCarryTheirZeroByte) {
     EXPECT_EQ(block.back(), 0);
 }
 
-TEST(Inbox, DropsTheOldestWhenFullAndKeepsOnlyPrivateOnes) {
+TEST(Inbox, IsAWindowOverTheStoreForPrivateMessages) {
     Inbox inbox(InboxLimits{2, 1000});
-    EXPECT_FALSE(inbox.push(MakeChatMessage("a", "1", true)));
-    EXPECT_FALSE(inbox.push(MakeChatMessage("a", "2", false)));
-    EXPECT_TRUE(inbox.push(MakeChatMessage("a", "3", true)));
-    EXPECT_EQ(inbox.dropped(), 1u);
-    EXPECT_EQ(inbox.front()->text, "2");
-    auto kept = inbox.takePrivate();
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0]->text, "3");
-    EXPECT_TRUE(inbox.empty());
+    EXPECT_TRUE(inbox.storeAhead()) << "nothing read from the store yet";
+    EXPECT_FALSE(inbox.offerPrivate(MakeChatMessage("a", "1", 1)));
+    inbox.fill({MakeChatMessage("a", "1", 1)}, true);
+    EXPECT_FALSE(inbox.storeAhead());
+    EXPECT_TRUE(inbox.offerPrivate(MakeChatMessage("a", "1", 1))) << "already here, not twice";
+    EXPECT_TRUE(inbox.pushGlobal(MakeChatMessage("a", "g", 0)));
+    EXPECT_EQ(inbox.size(), 2u);
+    // Full: a private message waits in the store, and so does every later one, though room comes.
+    EXPECT_FALSE(inbox.offerPrivate(MakeChatMessage("a", "2", 2)));
+    EXPECT_TRUE(inbox.storeAhead());
+    EXPECT_FALSE(inbox.pushGlobal(MakeChatMessage("a", "g2", 0)));
+    EXPECT_EQ(inbox.dropped(), 1u) << "a global message has nowhere else to wait";
+    inbox.popStreamed();
+    inbox.popStreamed();
+    EXPECT_FALSE(inbox.offerPrivate(MakeChatMessage("a", "3", 3))) << "2 comes first";
+    EXPECT_EQ(inbox.takeStreamed(), std::vector<int64_t>{1}) << "only private ones await proof";
+    EXPECT_TRUE(inbox.takeStreamed().empty());
+    EXPECT_EQ(inbox.windowEnd(), 1);
 
     // The byte bound: each of these takes 8 + 2 + 101 bytes.
     Inbox small(InboxLimits{100, 250});
-    EXPECT_FALSE(small.push(MakeChatMessage("a", std::string(100, '1'), true)));
-    EXPECT_FALSE(small.push(MakeChatMessage("a", std::string(100, '2'), true)));
-    EXPECT_TRUE(small.push(MakeChatMessage("a", std::string(100, '3'), true)));
-    EXPECT_EQ(small.size(), 2u);
-    EXPECT_EQ(small.front()->text[0], '2');
+    small.fill({}, true);
+    EXPECT_TRUE(small.offerPrivate(MakeChatMessage("a", std::string(100, '1'), 1)));
+    EXPECT_TRUE(small.offerPrivate(MakeChatMessage("a", std::string(100, '2'), 2)));
+    EXPECT_FALSE(small.offerPrivate(MakeChatMessage("a", std::string(100, '3'), 3)));
     EXPECT_EQ(small.byteRoom(), 250u - 2 * 111);
+    small.reset();
+    EXPECT_TRUE(small.empty());
+    EXPECT_TRUE(small.storeAhead());
+    EXPECT_EQ(small.windowEnd(), 0);
 }
 
 TEST(RateLimit, BucketAllowsABurstThenTheRate) {
@@ -151,7 +163,7 @@ TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
     EXPECT_EQ(kicked, std::vector<intptr_t>{1});
     EXPECT_EQ(drain(*admin), std::vector<std::string>{"kept"});
     EXPECT_EQ(*sessions.onlineList(), "ben\n\r");
-    EXPECT_EQ(store.offline.count("cid"), 0) << "cid had nothing private waiting";
+    EXPECT_EQ(store.messages.count("cid"), 0) << "cid had nothing private waiting";
 }
 
 TEST_F(Routing, OfflineMessagesBeyondTheInboxComeOverLaterPolls) {
@@ -187,6 +199,7 @@ TEST_F(Routing, NoMessageIsLostWhileTheRecipientLogsInAndOut) {
             ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
             for (auto &t : drain(*ben))
                 received.push_back(t);
+            router.jobArrived(*ben);  // the logout job proves the stream arrived
             presence.logout(ben);
         }
     });

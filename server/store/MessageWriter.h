@@ -1,0 +1,75 @@
+// Writes private messages, and removes those their recipients have received, on one thread with
+// a connection of its own. Whatever queues up while one commit is being synced to disk goes into
+// the next commit together, so under load many messages share one fsync; each caller still
+// waits until its own change is committed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "store/Database.h"
+#include "store/PrivateMessageTable.h"
+
+class MessageWriter {
+public:
+    // Called on the writer's thread after every commit, once for each message it kept, in the
+    // order of their ids. It must not call back into the writer.
+    using Committed = std::function<void(int64_t id, const std::string &recipient,
+                                         const std::string &sender, const std::string &text)>;
+
+    // Opens its own connection to the store file, which must already have the current schema.
+    // A recipient may have at most `perRecipientLimit` messages kept.
+    MessageWriter(const std::filesystem::path &file, int64_t perRecipientLimit,
+                  Committed committed);
+    // Commits what is queued, then stops.
+    ~MessageWriter();
+    MessageWriter(const MessageWriter &) = delete;
+    MessageWriter &operator=(const MessageWriter &) = delete;
+
+    enum class Status { Kept, UnknownRecipient, Full, Failed };
+    struct Result {
+        Status status = Status::Failed;
+        int64_t id = 0;
+    };
+    // Keeps the message; returns once it is committed, or refused.
+    Result add(std::string recipient, std::string sender, std::string text);
+    // Removes the recipient's messages with these ids; returns once that is committed. False
+    // when the store failed, and the messages are still kept.
+    bool remove(std::string recipient, std::vector<int64_t> ids);
+
+    struct Counts {
+        uint64_t kept = 0, removed = 0, commits = 0, failedCommits = 0;
+    };
+    Counts counts();
+
+private:
+    struct Change;
+    void run();
+    void commit(std::vector<Change *> &batch);
+    void apply(Change &change);
+    int64_t &countOf(const std::string &recipient);
+    Result submit(Change &change);
+
+    Database db_;
+    PrivateMessageTable table_;
+    const int64_t limit_;
+    Committed committed_;
+
+    std::mutex mutex_;  // guards the fields below
+    std::condition_variable queued_, done_;
+    std::vector<Change *> queue_;
+    bool stopping_ = false;
+    Counts counts_;
+
+    // Only the writer's thread touches these: messages kept per recipient, counted once.
+    std::unordered_map<std::string, int64_t> perRecipient_;
+    std::thread thread_;  // last: starts once everything above exists
+};

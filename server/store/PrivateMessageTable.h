@@ -1,0 +1,41 @@
+// Private messages, kept from the moment they are acknowledged until their recipient has
+// certainly received them; oldest (lowest id) first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/Database.h"
+
+struct StoredMessage {
+    int64_t id = 0;
+    std::string sender;
+    std::string text;
+};
+
+class PrivateMessageTable {
+public:
+    explicit PrivateMessageTable(Database &db);
+
+    // Keeps the message and returns its id, which is higher than that of every message kept
+    // before. A recipient without an account fails with SQLITE_CONSTRAINT_FOREIGNKEY.
+    int64_t add(std::string_view recipient, std::string_view sender, std::string_view text,
+                int64_t now);
+    // The recipient's messages with an id above `afterId`, in order: at most `limit` of them and
+    // no more than `maxBytes` as `sizeOf(senderLength, textLength)` counts them (but always the
+    // first). `complete` tells whether these are all there are.
+    std::vector<StoredMessage> after(std::string_view recipient, int64_t afterId, int64_t limit,
+                                     size_t maxBytes, size_t (*sizeOf)(size_t, size_t),
+                                     bool &complete);
+    // Removes the recipient's messages with these ids; returns how many there were.
+    int64_t remove(std::string_view recipient, std::span<const int64_t> ids);
+    int64_t count(std::string_view recipient);
+
+private:
+    Database &db_;
+    Statement insert_, select_, delete_, count_;
+};
