@@ -25,6 +25,7 @@ echo "load-admin" > "$work/admin.txt"
 "$build/bin/community_server" --port 0 --db "$work/community.db" \
   --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
   --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
+  --hash-slots 256 \
   ${SERVER_OPTIONS:-} \
   >"$work/stdout" 2>"$work/server.log" &
 server_pid=$!

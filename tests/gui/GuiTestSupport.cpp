@@ -24,15 +24,27 @@ bool TestServer::Start() {
     file.close();
 
     Process.setProcessChannelMode(QProcess::MergedChannels);
-    Process.start(
-        QStringLiteral(COMMUNITY_SERVER_PATH),
-        {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-         QStringLiteral("0"), QStringLiteral("--db"), Folder.filePath(QStringLiteral("store.db")),
-         QStringLiteral("--admin-password-file"), passwordFile, QStringLiteral("--hash-ops"),
-         QStringLiteral("1"), QStringLiteral("--hash-memory-kib"), QStringLiteral("8"),
-         QStringLiteral("--flood-burst"), QStringLiteral("1000"),
-         QStringLiteral("--registration-burst"), QStringLiteral("10000"),
-         QStringLiteral("--address-flood-burst"), QStringLiteral("100000")});
+    Process.start(QStringLiteral(COMMUNITY_SERVER_PATH),
+                  {QStringLiteral("--bind"),
+                   QStringLiteral("127.0.0.1"),
+                   QStringLiteral("--port"),
+                   QStringLiteral("0"),
+                   QStringLiteral("--db"),
+                   Folder.filePath(QStringLiteral("store.db")),
+                   QStringLiteral("--admin-password-file"),
+                   passwordFile,
+                   QStringLiteral("--hash-ops"),
+                   QStringLiteral("1"),
+                   QStringLiteral("--hash-memory-kib"),
+                   QStringLiteral("8"),
+                   QStringLiteral("--flood-burst"),
+                   QStringLiteral("1000"),
+                   QStringLiteral("--registration-burst"),
+                   QStringLiteral("10000"),
+                   QStringLiteral("--address-flood-burst"),
+                   QStringLiteral("100000"),
+                   QStringLiteral("--hash-slots"),
+                   QStringLiteral("256")});
     if (!Process.waitForStarted(10000)) {
         return false;
     }

@@ -43,8 +43,8 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
         binary().string(), "--bind", "127.0.0.1", "--port", "0", "--db",
         (folder / "community.db").string(), "--admin-password-file", passwordFile.string(),
         "--hash-ops", "1", "--hash-memory-kib", "8",
-        // Every test client comes from one address.
-        "--registration-burst", "10000", "--address-flood-burst", "100000"};
+        // Every test client comes from one address, and tests log many users in at once.
+        "--registration-burst", "10000", "--address-flood-burst", "100000", "--hash-slots", "256"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char *> argv;
     for (std::string &a : args)
