@@ -101,10 +101,18 @@ typedef int32_t(DROVIK_CALL *Drovik_Callback)(intptr_t master, intptr_t slave, i
                                               int32_t type);
 
 /* Log callback: owner is the master or slave handle, peer the connection concerned (or 0), level
- * 0 information, 1 warning, 2 error; text is valid during the call only. The result is ignored. */
+ * 0 information, 1 warning, 2 error; text is valid during the call only; kind says what happened
+ * (DROVIK_LOG_*), so that a receiver can count or thin out each kind of event on its own. The
+ * result is ignored. */
 typedef int32_t(DROVIK_CALL *Drovik_LogCallback)(intptr_t owner, intptr_t peer, int32_t level,
-                                                 const char *text, int32_t reserved1,
-                                                 int32_t reserved2);
+                                                 const char *text, int32_t kind, int32_t reserved);
+
+/* Kinds of logged events. A peer can cause every kind but GENERAL as often as it likes. */
+#define DROVIK_LOG_GENERAL 0    /* anything else */
+#define DROVIK_LOG_CONNECTION 1 /* a connection was established or ended in the normal way */
+#define DROVIK_LOG_REFUSED 2    /* a new connection was refused or closed by a connection limit */
+#define DROVIK_LOG_LIMIT 3      /* a connection was closed by a limit of time or memory */
+#define DROVIK_LOG_PROTOCOL 4   /* a connection was closed for bytes that break the protocol */
 
 /* ---------------------------------------------------------------------------------------------- */
 /* Memory and version                                                                             */
@@ -272,6 +280,45 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_KickMaster(intptr_t slave, intptr_t 
  * masters that connect later (default 16). limit must be at least 1. 1 on success, else 0. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobLimit(intptr_t slave, intptr_t master,
                                                               int32_t limit);
+/*
+ * Limits of a slave: what one peer may take of its connections, time and memory. Set them before
+ * telling anyone the port; a changed limit applies to connections from then on and, where it can,
+ * to those already open. Times are in milliseconds, sizes in bytes.
+ */
+/* Open connections. Default: three quarters of the process's open-file limit, at least 64. */
+#define DROVIK_LIMIT_CONNECTIONS 1
+/* Connections from one address, IPv6 by /64 (IPv4-mapped IPv6 counts as IPv4). Default 32. */
+#define DROVIK_LIMIT_CONNECTIONS_PER_ADDRESS 2
+/* Connections not marked trusted; 0, the default, is a quarter of DROVIK_LIMIT_CONNECTIONS. A new
+ * connection beyond it closes the oldest untrusted one of the address that has the most. */
+#define DROVIK_LIMIT_UNTRUSTED 3
+/* Time to send a HELLO after connecting. Default 10 s. */
+#define DROVIK_LIMIT_HANDSHAKE_TIME 4
+/* Time to finish a frame once its first byte has arrived. Default 30 s. */
+#define DROVIK_LIMIT_FRAME_TIME 5
+/* Most silence allowed, whatever the master asks for in its HELLO. Default 60 s. */
+#define DROVIK_LIMIT_SILENCE_TIME 6
+/* An untrusted connection lives at most this long since it was accepted or lost its trust.
+ * Default 15 minutes. */
+#define DROVIK_LIMIT_UNTRUSTED_TIME 7
+/* Unsent bytes beyond which a master is not read until they drain. Default 1 MiB. */
+#define DROVIK_LIMIT_OUTPUT_BYTES 8
+/* A master stays over DROVIK_LIMIT_OUTPUT_BYTES at most this long, then it is closed. Default
+ * 30 s. */
+#define DROVIK_LIMIT_OUTPUT_TIME 9
+/* The largest frame a master may send, at least 4096. Default and most: 16 MiB. */
+#define DROVIK_LIMIT_FRAME_BYTES 10
+
+/* Sets a limit (DROVIK_LIMIT_*) to value, at least 1 (DROVIK_LIMIT_UNTRUSTED: at least 0). 1 on
+ * success, 0 for an unknown slave or limit or a value out of range. Any thread. */
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetLimit(intptr_t slave, int32_t limit, int64_t value);
+/* The limit's value in force (DROVIK_LIMIT_UNTRUSTED: as computed when 0), or -1 when unknown. */
+DROVIK_API int64_t DROVIK_CALL Drovik_Slave_GetLimit(intptr_t slave, int32_t limit);
+/* Marks a master as trusted (1; for example once it has logged in) or not (0). Every connection
+ * starts untrusted. Trusted ones do not count against DROVIK_LIMIT_UNTRUSTED and
+ * DROVIK_LIMIT_UNTRUSTED_TIME. 1, or 0 when unknown. Any thread. */
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterTrusted(intptr_t slave, intptr_t master,
+                                                             int32_t trusted);
 /* Number of the master's jobs queued or running; -1 when unknown. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_CountMasterJobs(intptr_t slave, intptr_t master);
 /* The master's address as text, or 0 when unknown; its port, or 0. */
@@ -293,7 +340,9 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t sla
                                                                     Drovik_AccessCheck check);
 /* Streams size bytes (copied) to the master of the running job as a STREAM event. 1 when queued,
  * 0 when the job is not running any more or its connection has ended, or the message is larger
- * than 16 MiB less 64 bytes. A master that leaves more than 64 MiB unread is disconnected. */
+ * than 16 MiB less 64 bytes. A master that leaves more than DROVIK_LIMIT_OUTPUT_BYTES unread is not
+ * read until it catches up, and is disconnected when it leaves more than 64 MiB unread or stays
+ * over that limit longer than DROVIK_LIMIT_OUTPUT_TIME. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_SendMessage(intptr_t job, const void *data,
                                                             int32_t size);
 

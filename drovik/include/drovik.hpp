@@ -262,8 +262,10 @@ public:
     using MasterGone = std::function<void(intptr_t master, intptr_t xtra)>;
     using MasterConnected = std::function<void(intptr_t master)>;
 
-    Slave(const std::string &bindAddress, int32_t port, int32_t workers = 0) {
-        handle_ = Drovik_Slave_Init(bindAddress.c_str(), port, nullptr, workers, &port_);
+    // log (may be null) receives the slave's events, on library threads.
+    Slave(const std::string &bindAddress, int32_t port, int32_t workers = 0,
+          Drovik_LogCallback log = nullptr) {
+        handle_ = Drovik_Slave_Init(bindAddress.c_str(), port, log, workers, &port_);
         if (handle_ == 0) {
             const char *t = Drovik_Slave_GetLastError(0);
             error_ = t ? t : "unknown failure";
@@ -329,6 +331,14 @@ public:
     }
     bool setJobLimit(intptr_t master, int32_t limit) const {
         return Drovik_Slave_SetMasterJobLimit(handle_, master, limit) != 0;
+    }
+    // One of the DROVIK_LIMIT_* limits.
+    bool setLimit(int32_t limit, int64_t value) const {
+        return Drovik_Slave_SetLimit(handle_, limit, value) != 0;
+    }
+    int64_t limit(int32_t limit) const { return Drovik_Slave_GetLimit(handle_, limit); }
+    bool setTrusted(intptr_t master, bool trusted) const {
+        return Drovik_Slave_SetMasterTrusted(handle_, master, trusted ? 1 : 0) != 0;
     }
 
 private:

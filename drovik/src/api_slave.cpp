@@ -171,6 +171,28 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobLimit(intptr_t slave, in
     });
 }
 
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetLimit(intptr_t slave, int32_t limit, int64_t value) {
+    return withSlave<int32_t>(slave, 0, [&](SlaveServer &s) -> int32_t {
+        if (!s.limits.set(limit, value))
+            return fail(s, 0, Error::BadLimit);
+        return 1;
+    });
+}
+
+DROVIK_API int64_t DROVIK_CALL Drovik_Slave_GetLimit(intptr_t slave, int32_t limit) {
+    return withSlave<int64_t>(slave, -1, [&](SlaveServer &s) { return s.limits.get(limit); });
+}
+
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterTrusted(intptr_t slave, intptr_t master,
+                                                             int32_t trusted) {
+    return withSession<int32_t>(slave, master, 0, [&](SlaveServer &s, MasterSession &m) -> int32_t {
+        if (!s.admission.setTrusted(&m, trusted != 0))
+            return fail(s, 0, Error::UnknownMasterConnection);
+        m.trustChanged();
+        return 1;
+    });
+}
+
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_CountMasterJobs(intptr_t slave, intptr_t master) {
     return withSession<int32_t>(slave, master, -1,
                                 [](SlaveServer &, MasterSession &m) { return m.activeJobs(); });

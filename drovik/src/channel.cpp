@@ -75,22 +75,53 @@ void Channel::startAsyncWrite() {
 }
 
 void Channel::onWritten(const asio::error_code &ec) {
+    std::function<void()> drained;
+    {
+        std::lock_guard guard(lock_);
+        for (const wire::Frame &f : writing_)
+            queuedBytes_ -= f.size();
+        writing_.clear();
+        if (ec || closed_) {
+            failed_ = true;
+            asyncActive_ = false;
+            // A listener that stopped reading until the queue drains reads again and meets the
+            // failure there.
+            drained.swap(drained_);
+        } else {
+            if (drained_ && queuedBytes_ <= drainedAt_)
+                drained.swap(drained_);
+            if (!queue_.empty()) {
+                startAsyncWrite();
+            } else {
+                asyncActive_ = false;
+                if (lastQueued_)
+                    shutdownSending();
+            }
+        }
+    }
+    // Outside the lock: the listener may send.
+    if (drained)
+        drained();
+}
+
+size_t Channel::queuedBytes() const {
     std::lock_guard guard(lock_);
-    for (const wire::Frame &f : writing_)
-        queuedBytes_ -= f.size();
-    writing_.clear();
-    if (ec || closed_) {
-        failed_ = true;
-        asyncActive_ = false;
-        return;
+    return queuedBytes_;
+}
+
+void Channel::whenDrainedTo(size_t bytes, std::function<void()> drained) {
+    {
+        std::lock_guard guard(lock_);
+        if (closed_)
+            return;
+        if (queuedBytes_ > bytes) {
+            drainedAt_ = bytes;
+            drained_ = std::move(drained);
+            return;
+        }
+        drained_ = nullptr;
     }
-    if (!queue_.empty()) {
-        startAsyncWrite();
-        return;
-    }
-    asyncActive_ = false;
-    if (lastQueued_)
-        shutdownSending();
+    drained();
 }
 
 void Channel::shutdownSending() {
@@ -104,6 +135,7 @@ void Channel::close() {
     if (closed_)
         return;
     closed_ = true;
+    drained_ = nullptr;  // it may hold the owner of this channel
     for (const wire::Frame &f : queue_)
         queuedBytes_ -= f.size();
     queue_.clear();

@@ -8,6 +8,7 @@
 #define DROVIK_SRC_CHANNEL_H
 
 #include <asio.hpp>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -38,6 +39,12 @@ public:
     bool closed() const;
     // Bytes that have arrived and wait to be read (0 after an error). Network thread only.
     size_t available();
+    // Bytes queued and not yet written.
+    size_t queuedBytes() const;
+    // Calls drained once no more than `bytes` wait to be written: at once when that is so already,
+    // else on the network thread when a write brings it there. Replaces an earlier request; the
+    // request is dropped when the channel closes. Network thread only.
+    void whenDrainedTo(size_t bytes, std::function<void()> drained);
 
 private:
     SendResult sendLocked(wire::Frame &frame);
@@ -50,7 +57,9 @@ private:
     std::vector<wire::Frame> queue_;    // waiting for the asynchronous writer, in order
     std::vector<wire::Frame> writing_;  // in the asynchronous write under way
     size_t queuedBytes_ = 0;            // in queue_ and writing_
-    bool asyncActive_ = false;          // the network thread owns writing until the queue drains
+    size_t drainedAt_ = 0;
+    std::function<void()> drained_;  // whenDrainedTo's request, while it waits
+    bool asyncActive_ = false;       // the network thread owns writing until the queue drains
     bool lastQueued_ = false;
     bool failed_ = false;
     bool closed_ = false;

@@ -129,20 +129,40 @@ std::optional<std::string> decodeReason(std::span<const uint8_t> body) {
     return reason;
 }
 
-std::optional<JobRequest> decodeJob(std::span<const uint8_t> body) {
+std::optional<JobHeader> decodeJobHeader(std::span<const uint8_t> body) {
     ByteReader r(body);
-    JobRequest job;
+    JobHeader job;
     job.jobId = r.u64();
     job.replyType = r.i32();
     job.name = r.text16();
     if (!r.ok() || job.name.empty() || job.name.size() > kMaxJobNameLength ||
         job.name.find('\0') != std::string::npos)
         return std::nullopt;
-    auto params = ParamList::decode(r);
-    if (!params || !r.atEnd())
+    job.params = r.rest();
+    ByteReader count(job.params);
+    job.valueCount = count.u32();
+    if (!count.ok())
         return std::nullopt;
-    job.params = std::move(*params);
     return job;
+}
+
+std::optional<ParamList> decodeJobParams(std::span<const uint8_t> params) {
+    ByteReader r(params);
+    auto list = ParamList::decode(r);
+    if (!list || !r.atEnd())
+        return std::nullopt;
+    return list;
+}
+
+std::optional<JobRequest> decodeJob(std::span<const uint8_t> body) {
+    auto header = decodeJobHeader(body);
+    if (!header)
+        return std::nullopt;
+    auto params = decodeJobParams(header->params);
+    if (!params)
+        return std::nullopt;
+    return JobRequest{header->jobId, header->replyType, std::move(header->name),
+                      std::move(*params)};
 }
 
 std::optional<StreamMessage> decodeStream(std::span<const uint8_t> body) {

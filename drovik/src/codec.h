@@ -96,6 +96,15 @@ struct JobRequest {
     std::string name;
     ParamList params;
 };
+// A JOB frame up to its parameter list, whose values are left undecoded: the receiver checks the
+// job's name and the count of values before it pays for decoding them.
+struct JobHeader {
+    uint64_t jobId = 0;
+    int32_t replyType = 0;
+    std::string name;
+    uint32_t valueCount = 0;
+    std::span<const uint8_t> params;  // the encoded list, count included; points into the frame
+};
 struct StreamMessage {
     uint64_t jobId = 0;
     std::span<const uint8_t> data;  // points into the decoded frame
@@ -123,6 +132,9 @@ std::optional<Hello> decodeHello(std::span<const uint8_t> body);
 std::optional<Welcome> decodeWelcome(std::span<const uint8_t> body);
 std::optional<std::string> decodeReason(std::span<const uint8_t> body);
 std::optional<JobRequest> decodeJob(std::span<const uint8_t> body);
+std::optional<JobHeader> decodeJobHeader(std::span<const uint8_t> body);
+// The list of a JobHeader; nullopt when malformed.
+std::optional<ParamList> decodeJobParams(std::span<const uint8_t> params);
 std::optional<StreamMessage> decodeStream(std::span<const uint8_t> body);
 std::optional<Result> decodeResult(std::span<const uint8_t> body);
 std::optional<uint64_t> decodePing(std::span<const uint8_t> body);

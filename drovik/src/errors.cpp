@@ -23,11 +23,11 @@ const char *keepForThread(TextSlot slot, std::string text) {
 }
 
 void emitLog(Drovik_LogCallback log, intptr_t owner, intptr_t peer, int32_t level,
-             const std::string &text) {
+             const std::string &text, int32_t kind) {
     if (log == nullptr)
         return;
     try {
-        log(owner, peer, level, text.c_str(), 0, 0);
+        log(owner, peer, level, text.c_str(), kind, 0);
     } catch (...) {
         // A log callback must not take the library down with it.
     }

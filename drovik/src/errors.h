@@ -31,6 +31,7 @@ namespace drovik {
     X(UnknownSlaveHandle, "Unknown slave handle")                                             \
     X(UnknownMasterConnection, "Unknown master connection")                                   \
     X(BadJobLimit, "The job limit must be at least 1")                                        \
+    X(BadLimit, "Unknown limit, or a value out of its range")                                 \
     X(BadSignature, "Unknown parameter type letter (the letters are m, l, i, f, d, q and s)") \
     X(SlaveShuttingDown, "The slave is shutting down")                                        \
     X(OutOfMemory, "Out of memory")                                                           \
@@ -51,7 +52,7 @@ const char *keepForThread(TextSlot slot, std::string text);
 
 // Calls a log callback (which may be null), shielding the library from anything it throws.
 void emitLog(Drovik_LogCallback log, intptr_t owner, intptr_t peer, int32_t level,
-             const std::string &text);
+             const std::string &text, int32_t kind = DROVIK_LOG_GENERAL);
 
 enum LogLevel : int32_t { kLogInfo = 0, kLogWarning = 1, kLogError = 2 };
 

@@ -8,11 +8,11 @@
 namespace drovik {
 namespace {
 
-constexpr auto kHandshakeTime = std::chrono::seconds(10);
 // How long a master may take to close its end after a goodbye before the slave closes anyway.
 constexpr auto kGoodbyeGrace = std::chrono::seconds(2);
 constexpr auto kMinSilenceLimit = std::chrono::milliseconds(20);
-constexpr auto kMaxSilenceLimit = std::chrono::hours(1);
+// The silence allowed when the master's HELLO names no heartbeat timeout.
+constexpr auto kDefaultSilenceLimit = std::chrono::milliseconds(10000);
 
 }  // namespace
 
@@ -22,6 +22,7 @@ MasterSession::MasterSession(SlaveServer &server, asio::ip::tcp::socket socket)
     auto peer = socket.remote_endpoint(ec);
     if (!ec) {
         address_ = peer.address().to_string();
+        addressKey_ = addressKeyOf(peer.address());
         port_ = peer.port();
     }
     channel_ = std::make_shared<Channel>(std::move(socket));
@@ -29,12 +30,9 @@ MasterSession::MasterSession(SlaveServer &server, asio::ip::tcp::socket socket)
 }
 
 void MasterSession::start() {
-    lastReceived_ = std::chrono::steady_clock::now();
-    timer_.expires_after(kHandshakeTime);
-    timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
-        if (!ec && !self->handshaken_)
-            self->end("no handshake within 10 s");
-    });
+    accepted_ = lastReceived_ = Clock::now();
+    untrustedSince_ = accepted_;
+    armWatchdog();
     readMore();
 }
 
@@ -67,7 +65,7 @@ bool MasterSession::send(wire::Frame frame) {
     auto result = channel_->send(std::move(frame));
     if (result == Channel::SendResult::Overflow)
         asio::post(server_.io(), [self = shared_from_this()] {
-            self->end("the master does not read what is sent to it");
+            self->end("the master does not read what is sent to it", DROVIK_LOG_LIMIT);
         });
     return result == Channel::SendResult::Sent;
 }
@@ -107,25 +105,57 @@ void MasterSession::onRead(const asio::error_code &ec, size_t n) {
                                    : "the connection was lost: " + ec.message());
         return;
     }
-    lastReceived_ = std::chrono::steady_clock::now();
+    lastReceived_ = Clock::now();
     assembler_.commit(n);
+    processFrames();
+}
+
+void MasterSession::processFrames() {
+    const size_t outputLimit = server_.limits.outputBytes();
+    bool completed = false;
     for (;;) {
+        if (channel_->queuedBytes() > outputLimit) {
+            // Replies pile up: take no more work from this master until it reads them.
+            outputOverSince_ = Clock::now();
+            wakeBy(*outputOverSince_ + server_.limits.outputTime());
+            channel_->whenDrainedTo(outputLimit, [weak = weak_from_this()] {
+                if (auto self = weak.lock())
+                    self->resumeReading();
+            });
+            return;
+        }
         wire::FrameView frame{};
         std::string why;
         auto status = assembler_.next(frame, why);
         if (status == wire::FrameAssembler::Status::Incomplete)
             break;
         if (status == wire::FrameAssembler::Status::Error) {
-            end((handshaken_ ? "protocol error: " : "not a Drovik master: ") + why);
+            end((handshaken_ ? "protocol error: " : "not a Drovik master: ") + why,
+                DROVIK_LOG_PROTOCOL);
             return;
         }
+        completed = true;
         // After a goodbye the master has nothing more to say that matters; read on to its end.
         if (!closing_)
             dispatch(frame);
         if (ended_)
             return;
     }
+    // A frame's time runs from the read that brought its first bytes.
+    if (completed || assembler_.buffered() == 0)
+        frameBegun_.reset();
+    if (assembler_.buffered() > 0 && !frameBegun_) {
+        frameBegun_ = Clock::now();
+        wakeBy(*frameBegun_ + server_.limits.frameTime());
+    }
     readMore();
+}
+
+void MasterSession::resumeReading() {
+    if (ended_ || !outputOverSince_)
+        return;
+    outputOverSince_.reset();
+    processFrames();
 }
 
 void MasterSession::dispatch(const wire::FrameView &frame) {
@@ -133,7 +163,8 @@ void MasterSession::dispatch(const wire::FrameView &frame) {
         if (frame.type == wire::FrameType::Hello)
             return onHello(frame.body);
         return end(std::string("not a Drovik master: the first frame was ") +
-                   wire::frameTypeName(frame.type));
+                       wire::frameTypeName(frame.type),
+                   DROVIK_LOG_PROTOCOL);
     }
     switch (frame.type) {
         case wire::FrameType::Job:
@@ -143,19 +174,20 @@ void MasterSession::dispatch(const wire::FrameView &frame) {
                 send(wire::encodePing(wire::FrameType::Pong, *token));
                 return;
             }
-            return end("protocol error: malformed PING frame");
+            return end("protocol error: malformed PING frame", DROVIK_LOG_PROTOCOL);
         case wire::FrameType::Pong:
             return;
         default:
             return end(std::string("protocol error: unexpected ") +
-                       wire::frameTypeName(frame.type) + " frame");
+                           wire::frameTypeName(frame.type) + " frame",
+                       DROVIK_LOG_PROTOCOL);
     }
 }
 
 void MasterSession::onHello(std::span<const uint8_t> body) {
     auto hello = wire::decodeHello(body);
     if (!hello || hello->magic != wire::kMagic)
-        return end("not a Drovik master: malformed HELLO");
+        return end("not a Drovik master: malformed HELLO", DROVIK_LOG_PROTOCOL);
     if (hello->version != wire::kVersion)
         return goodbye(wire::FrameType::Refuse,
                        "protocol version " + std::to_string(hello->version) +
@@ -178,19 +210,23 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
         greeting_ = true;
     }
     // The master pings every interval and gives up after its timeout; the slave allows twice as
-    // long before it takes the master for gone, so it never drops a master that still waits.
-    auto limit = std::chrono::milliseconds(int64_t{hello->heartbeatTimeoutMs} * 2);
-    silenceLimit_ = hello->heartbeatTimeoutMs == 0 ? std::chrono::milliseconds(10000)
-                                                   : std::clamp<std::chrono::milliseconds>(
-                                                         limit, kMinSilenceLimit, kMaxSilenceLimit);
-    assembler_.setMaxLength(wire::kMaxFrameLength);
+    // long before it takes the master for gone, so it never drops a master that still waits. The
+    // slave's own limit caps what the master asks for: a peer cannot hold a connection silently
+    // for as long as it likes.
+    const auto most = std::max(kMinSilenceLimit, server_.limits.silenceTime());
+    auto limit = hello->heartbeatTimeoutMs == 0
+                     ? kDefaultSilenceLimit
+                     : std::chrono::milliseconds(int64_t{hello->heartbeatTimeoutMs} * 2);
+    silenceLimit_ = std::clamp<std::chrono::milliseconds>(limit, kMinSilenceLimit, most);
+    assembler_.setMaxLength(server_.limits.frameBytes());
     send(wire::encodeWelcome({}));
     server_.logLine(h, kLogInfo,
                     "master connected from " + address_ + ":" + std::to_string(port_) +
-                        (hello->clientName.empty() ? "" : " (" + hello->clientName + ")"));
+                        (hello->clientName.empty() ? "" : " (" + hello->clientName + ")"),
+                    DROVIK_LOG_CONNECTION);
     if (greetFirst)
-        server_.pool().submit([self = shared_from_this()] { self->greet(); });
-    armSilenceCheck();
+        server_.pool().submit(this, [self = shared_from_this()] { self->greet(); });
+    armWatchdog();
 }
 
 void MasterSession::greet() {
@@ -206,20 +242,26 @@ void MasterSession::greet() {
         std::lock_guard guard(lock_);
         greeting_ = false;
         for (auto &job : held_)
-            server_.pool().submit([job = std::move(job)] { runJob(job); });
+            server_.pool().submit(this, [job = std::move(job)] { runJob(job); });
         held_.clear();
     }
     finaliseIfDone();
 }
 
 void MasterSession::onJob(std::span<const uint8_t> body) {
-    auto request = wire::decodeJob(body);
+    auto request = wire::decodeJobHeader(body);
     if (!request)
-        return end("protocol error: malformed JOB frame");
+        return end("protocol error: malformed JOB frame", DROVIK_LOG_PROTOCOL);
     auto definition = server_.findJob(request->name);
     if (!definition)
         return answer(request->jobId, DROVIK_EVENT_UNKNOWN);
-    if (!request->params.matches(definition->signature))
+    // The count first: a list of millions of empty values is refused before one is decoded.
+    if (request->valueCount != definition->signature.size())
+        return answer(request->jobId, DROVIK_EVENT_INVALID);
+    auto params = wire::decodeJobParams(request->params);
+    if (!params)
+        return end("protocol error: malformed JOB frame", DROVIK_LOG_PROTOCOL);
+    if (!params->matches(definition->signature))
         return answer(request->jobId, DROVIK_EVENT_INVALID);
     bool overLimit;
     {
@@ -237,7 +279,7 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
     job->definition = std::move(definition);
     job->wireId = request->jobId;
     job->params = std::make_shared<SharedList>();
-    job->params->list = std::move(request->params);
+    job->params->list = std::move(*params);
     {
         std::lock_guard guard(lock_);
         if (greeting_) {
@@ -245,7 +287,7 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
             return;
         }
     }
-    server_.pool().submit([job = std::move(job)] { runJob(job); });
+    server_.pool().submit(this, [job = std::move(job)] { runJob(job); });
 }
 
 void MasterSession::answer(uint64_t jobId, int32_t event) {
@@ -263,21 +305,6 @@ void MasterSession::jobFinished(wire::Frame outcome) {
     finaliseIfDone();
 }
 
-void MasterSession::armSilenceCheck() {
-    auto now = std::chrono::steady_clock::now();
-    timer_.expires_at(std::max(lastReceived_ + silenceLimit_, now + std::chrono::milliseconds(10)));
-    timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
-        if (ec || self->closing_)
-            return;
-        auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - self->lastReceived_);
-        if (silent >= self->silenceLimit_ && self->channel_->available() == 0)
-            return self->end("no sign of life from the master for " +
-                             std::to_string(silent.count()) + " ms");
-        self->armSilenceCheck();
-    });
-}
-
 void MasterSession::goodbye(wire::FrameType type, const std::string &reason) {
     if (closing_)
         return;
@@ -288,7 +315,8 @@ void MasterSession::goodbye(wire::FrameType type, const std::string &reason) {
     }
     channel_->sendLast(wire::encodeReason(type, reason));
     if (handshaken_)
-        server_.logLine(handle_, kLogInfo, "master " + address_ + ": " + reason);
+        server_.logLine(handle_, kLogInfo, "master " + address_ + ": " + reason,
+                        DROVIK_LOG_CONNECTION);
     timer_.expires_after(kGoodbyeGrace);
     timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
         if (!ec)
@@ -296,7 +324,7 @@ void MasterSession::goodbye(wire::FrameType type, const std::string &reason) {
     });
 }
 
-void MasterSession::end(const std::string &reason) {
+void MasterSession::end(const std::string &reason, int32_t kind) {
     if (ended_)
         return;
     ended_ = true;
@@ -308,8 +336,14 @@ void MasterSession::end(const std::string &reason) {
     }
     timer_.cancel();
     channel_->close();
+    server_.admission.release(this);
+    // A peer that never said HELLO is logged only when a limit or the protocol closed it: an
+    // ordinary probe of the port is not worth a line.
+    const int32_t level = kind == DROVIK_LOG_CONNECTION ? kLogInfo : kLogWarning;
     if (handshaken_)
-        server_.logLine(handle_, kLogInfo, "master " + address_ + " gone: " + reason);
+        server_.logLine(handle_, level, "master " + address_ + " gone: " + reason, kind);
+    else if (kind == DROVIK_LOG_LIMIT || kind == DROVIK_LOG_PROTOCOL)
+        server_.logLine(0, level, "connection from " + address_ + " closed: " + reason, kind);
     finaliseIfDone();
 }
 
@@ -339,7 +373,7 @@ void MasterSession::finaliseIfDone() {
     if (server_.pool().onWorkerThread())
         finalise();
     else
-        server_.pool().submit(std::move(finalise));
+        server_.pool().submit(this, std::move(finalise));
 }
 
 }  // namespace drovik

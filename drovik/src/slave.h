@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -22,6 +23,8 @@
 #include "drovik.h"
 #include "errors.h"
 #include "shared_list.h"
+#include "slave_admission.h"
+#include "slave_limits.h"
 #include "worker_pool.h"
 
 namespace drovik {
@@ -42,6 +45,11 @@ public:
 
     // Network thread: starts reading and the handshake deadline.
     void start();
+    // Network thread: closes the connection at once.
+    void end(const std::string &reason, int32_t kind = DROVIK_LOG_CONNECTION);
+    // Any thread: trust was given or taken back in the admission counts; the untrusted deadline
+    // follows.
+    void trustChanged();
     // Network thread: the server shuts down; tells the master and closes.
     void shutdownByServer();
     // Any thread: tells the master it is kicked and closes. False when not connected.
@@ -54,6 +62,7 @@ public:
     SlaveServer &server() const { return server_; }
     intptr_t handle() const { return handle_.load(); }
     const std::string &address() const { return address_; }
+    const std::string &addressKey() const { return addressKey_; }
     uint16_t port() const { return port_; }
 
     // Handshake done and not ended.
@@ -64,19 +73,27 @@ public:
     int32_t activeJobs() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void readMore();
     void onRead(const asio::error_code &ec, size_t n);
+    // Dispatches the frames that have arrived, then reads on, unless the master's unsent output
+    // has passed its limit: then reading waits until it drains.
+    void processFrames();
+    void resumeReading();
     void dispatch(const wire::FrameView &frame);
     void onHello(std::span<const uint8_t> body);
     void onJob(std::span<const uint8_t> body);
     // Worker: runs the connected callback, then lets the jobs held meanwhile go to the pool.
     void greet();
     void answer(uint64_t jobId, int32_t event);
-    void armSilenceCheck();
+    // The deadlines of the connection (handshake, silence, unfinished frame, trust, unread
+    // output): one timer, set for the earliest. wakeBy moves it earlier when a new deadline is.
+    void armWatchdog();
+    void wakeBy(Clock::time_point when);
+    void onWatchdog();
     // Network thread: sends a last frame, then waits a little for the master to close.
     void goodbye(wire::FrameType type, const std::string &reason);
-    // Network thread: closes the connection at once.
-    void end(const std::string &reason);
     // Runs the end-of-master steps once the connection has ended and its last job has returned.
     void finaliseIfDone();
 
@@ -85,12 +102,18 @@ private:
     asio::steady_timer timer_;
     wire::FrameAssembler assembler_;
     std::string address_;
+    std::string addressKey_;
     uint16_t port_ = 0;
     std::atomic<intptr_t> handle_{0};
 
     // Network thread only.
-    std::chrono::steady_clock::time_point lastReceived_;
+    Clock::time_point accepted_;
+    Clock::time_point lastReceived_;
     std::chrono::milliseconds silenceLimit_{10000};
+    std::optional<Clock::time_point> frameBegun_;       // a frame is partly here
+    std::optional<Clock::time_point> untrustedSince_;   // not trusted
+    std::optional<Clock::time_point> outputOverSince_;  // not read: too much output waits
+    Clock::time_point watchdogDue_ = Clock::time_point::max();
     bool handshaken_ = false;
     bool closing_ = false;  // a goodbye was sent or the connection was closed
     bool ended_ = false;    // the socket is closed
@@ -144,8 +167,9 @@ public:
     int32_t port() const { return port_; }
     asio::io_context &io() { return io_; }
     WorkerPool &pool() { return pool_; }
-    void logLine(intptr_t peer, int32_t level, const std::string &text) const {
-        emitLog(log_, handle_, peer, level, text);
+    void logLine(intptr_t peer, int32_t level, const std::string &text,
+                 int32_t kind = DROVIK_LOG_GENERAL) const {
+        emitLog(log_, handle_, peer, level, text, kind);
     }
 
     bool addJob(JobDefinition definition);
@@ -156,6 +180,8 @@ public:
     std::atomic<Drovik_XtraDataDeinit> deinitCallback{nullptr};
     std::atomic<Drovik_MasterConnected> connectedCallback{nullptr};
     std::atomic<int32_t> defaultJobLimit{16};
+    SlaveLimits limits;
+    Admission admission;
 
     // Sessions: registered when the handshake succeeds (the master's handle, or 0 when the server
     // shuts down), forgotten once finalised.
@@ -177,6 +203,8 @@ public:
 private:
     SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers);
     void acceptNext();
+    void acceptLater();
+    void admit(asio::ip::tcp::socket socket);
 
     const Drovik_LogCallback log_;
     const intptr_t handle_;

@@ -71,23 +71,50 @@ void SlaveServer::acceptNext() {
         if (ec == asio::error::operation_aborted || !acceptor_.is_open())
             return;
         if (ec) {
-            // Out of descriptors or similar: try again shortly instead of spinning.
-            logLine(0, kLogWarning, "accepting a connection failed: " + ec.message());
-            auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
-            pause->async_wait([this, pause](const asio::error_code &) {
-                if (acceptor_.is_open())
-                    acceptNext();
-            });
+            // Out of descriptors or similar: the connection waits in the backlog. Try again shortly
+            // instead of spinning on the same failure.
+            logLine(0, kLogWarning, "accepting a connection failed: " + ec.message(),
+                    DROVIK_LOG_REFUSED);
+            acceptLater();
             return;
         }
-        auto session = std::make_shared<MasterSession>(*this, std::move(socket));
-        {
-            std::lock_guard guard(lock_);
-            sessions_.insert(session);
-        }
-        session->start();
+        admit(std::move(socket));
         acceptNext();
     });
+}
+
+void SlaveServer::acceptLater() {
+    auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
+    pause->async_wait([this, pause](const asio::error_code &) {
+        if (acceptor_.is_open())
+            acceptNext();
+    });
+}
+
+void SlaveServer::admit(asio::ip::tcp::socket socket) {
+    auto session = std::make_shared<MasterSession>(*this, std::move(socket));
+    Admission::Verdict verdict = admission.admit(session.get(), session->addressKey(), limits);
+    if (!verdict.admitted) {
+        // Closed before a byte is read: a refused peer costs one accept and nothing more.
+        logLine(0, kLogWarning,
+                "refused a connection from " + session->address() + ": " + verdict.refusal,
+                DROVIK_LOG_REFUSED);
+        session->end(verdict.refusal, DROVIK_LOG_REFUSED);
+        return;
+    }
+    {
+        std::lock_guard guard(lock_);
+        sessions_.insert(session);
+    }
+    if (verdict.evicted != nullptr) {
+        MasterSession &victim = *verdict.evicted;
+        logLine(victim.handle(), kLogWarning,
+                "closed the connection of " + victim.address() +
+                    " to make room: too many connections are not trusted yet",
+                DROVIK_LOG_REFUSED);
+        victim.end("too many connections are not trusted yet", DROVIK_LOG_REFUSED);
+    }
+    session->start();
 }
 
 bool SlaveServer::addJob(JobDefinition definition) {

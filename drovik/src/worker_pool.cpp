@@ -15,10 +15,13 @@ WorkerPool::~WorkerPool() {
     stop();
 }
 
-void WorkerPool::submit(std::function<void()> task) {
+void WorkerPool::submit(const void *owner, std::function<void()> task) {
     {
         std::lock_guard guard(lock_);
-        tasks_.push_back(std::move(task));
+        auto &queue = queues_[owner];
+        if (queue.empty())
+            turns_.push_back(owner);
+        queue.push_back(std::move(task));
     }
     wake_.notify_one();
 }
@@ -42,11 +45,18 @@ void WorkerPool::run() {
     tlsPool = this;
     std::unique_lock guard(lock_);
     for (;;) {
-        wake_.wait(guard, [this] { return stopping_ || !tasks_.empty(); });
-        if (tasks_.empty())
+        wake_.wait(guard, [this] { return stopping_ || !turns_.empty(); });
+        if (turns_.empty())
             return;  // stopping, and nothing left to do
-        std::function<void()> task = std::move(tasks_.front());
-        tasks_.pop_front();
+        const void *owner = turns_.front();
+        turns_.pop_front();
+        auto queue = queues_.find(owner);
+        std::function<void()> task = std::move(queue->second.front());
+        queue->second.pop_front();
+        if (queue->second.empty())
+            queues_.erase(queue);  // an owner that is gone leaves nothing behind
+        else
+            turns_.push_back(owner);  // its next task waits for everyone else's turn
         guard.unlock();
         try {
             task();

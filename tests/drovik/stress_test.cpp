@@ -14,6 +14,8 @@ TEST(Stress, FiftyMastersTwoHundredJobsEachLoseAndMisrouteNothing) {
     ASSERT_NE(slave, 0);
     addTestJobs(slave);
     ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave, 0, kJobs), 1);
+    // Every master connects from the one loopback address.
+    ASSERT_EQ(Drovik_Slave_SetLimit(slave, DROVIK_LIMIT_CONNECTIONS_PER_ADDRESS, kMasters), 1);
 
     std::vector<std::unique_ptr<TestMaster>> masters;
     std::vector<intptr_t> connections;
