@@ -3,6 +3,7 @@
 #include "Network/Client/Client.h"
 #include "Network/Client/PreferencesBlock.h"
 #include "Network/Client/RoundTrip.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/Jobs.h"
 #include "protocol/ReplyCodes.h"
 
@@ -34,12 +35,16 @@ int32_t User_Register(const std::string &name, const std::string &password) {
 }
 
 int32_t User_Login(const std::string &name, const std::string &password) {
+    RecordLocation();
     // Held across the preferences request, so no other request comes in between.
     std::lock_guard request(ClientState.RequestMutex);
     const std::string digest = PasswordDigest(password);
     const JobReply login = RequestRoundTrip(Job::User_Login.Name, {name, digest}, ReplyType_Long);
     if (login.Long != LoginCode::LoggedIn)
         return login.Long;
+    // The own entries are keyed "@Own", not by account: they belong to the account logged in
+    // before and must not be shown as this one's.
+    DeleteOwnCachedProfile();
     // A preferences job that the library refuses leaves the login's code; one that the server
     // answers with an error makes the whole login a failure, with that error's text.
     if (EndedWithoutValue(FetchPreferences()))

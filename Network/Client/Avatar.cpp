@@ -3,7 +3,9 @@
 #include "Network/Client/Client.h"
 #include "Network/Client/PreferencesBlock.h"
 #include "Network/Client/ProfileCache.h"
+#include "Network/Client/ReplyBounds.h"
 #include "Network/Client/RoundTrip.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/Jobs.h"
 #include "protocol/ReplyCodes.h"
 
@@ -13,25 +15,38 @@ namespace {
 // What CheckAvatarFile returns for a file that passed every check.
 constexpr int32_t NoRefusal = 0;
 
+// Avatar bytes from the server are decoded within the limits it announced, never the decoder's
+// own (which allow far larger pictures); bytes beyond its size limit are not decoded at all.
+std::unique_ptr<Picture> DecodeAvatar(std::span<const uint8_t> bytes, const Preferences &limits) {
+    if (static_cast<int64_t>(bytes.size()) > AvatarByteLimit(limits))
+        return nullptr;
+    return DecodePicture(bytes, AvatarDecodeLimits(limits));
+}
+
 std::unique_ptr<Picture> FetchAvatar(const std::string &entryName, const JobSpec &job,
                                      std::initializer_list<JobParameter> parameters) {
+    RecordLocation();
+    const Preferences limits = LoadPreferences(ClientState.Preferences);
     if (auto cached = LookUpCachedEntry(entryName))
-        return DecodePicture(*cached);
+        return DecodeAvatar(*cached, limits);
 
     std::lock_guard request(ClientState.RequestMutex);
     const JobReply reply = RequestRoundTrip(job.Name, parameters, ReplyType_Memory);
+    RecordLocation();
     // Only bytes that arrived are cached: no avatar, an error, or a wait that a connection event
-    // ended leaves the entry absent, so the next call asks again. Bytes that do not decode are
-    // cached all the same: they are what the server holds.
-    if (!reply.Received() || reply.Memory.empty())
+    // or the time limit ended leaves the entry absent, so the next call asks again. Bytes that do
+    // not decode are cached all the same (they are what the server holds), unless they exceed the
+    // size limit: those are refused.
+    if (!reply.Received() || reply.Memory.empty() ||
+        static_cast<int64_t>(reply.Memory.size()) > AvatarByteLimit(limits))
         return nullptr;
-    AddCachedEntry(entryName, reply.Memory,
-                   LoadPreferences(ClientState.Preferences).AvatarCacheSetting);
-    return DecodePicture(reply.Memory);
+    AddCachedEntry(entryName, reply.Memory, limits.AvatarCacheSetting);
+    return DecodeAvatar(reply.Memory, limits);
 }
 }  // namespace
 
 int32_t CheckAvatarFile(const std::string &file) {
+    RecordLocation();
     const std::filesystem::path path = AvatarPath(file);
     const Preferences limits = LoadPreferences(ClientState.Preferences);
     std::error_code error;
@@ -54,8 +69,8 @@ int32_t CheckAvatarFile(const std::string &file) {
         return AvatarCode::NotAPicture;
     int32_t width = 0;
     int32_t height = 0;
-    if (DecodePicture(bytes) == nullptr) {
-        // A picture too large for the decoder's own limits is still measured by its header, and
+    if (DecodePicture(bytes, AvatarDecodeLimits(limits)) == nullptr) {
+        // A picture beyond the limits is not decoded; it is still measured by its header, and
         // then refused for its size rather than as no picture.
         const bool measured = MeasurePicture(bytes, width, height);
         if (!measured || (width <= limits.MaxAvatarWidth && height <= limits.MaxAvatarHeight))
@@ -69,6 +84,7 @@ int32_t CheckAvatarFile(const std::string &file) {
 }
 
 int32_t SendAvatarFile(const std::string &file) {
+    RecordLocation();
     std::lock_guard request(ClientState.RequestMutex);
     // The file is read again here: it may have changed or vanished since the checks. Nothing of
     // undefined length or content is ever sent.

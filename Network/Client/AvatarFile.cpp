@@ -3,10 +3,6 @@
 
 #include <fstream>
 
-std::filesystem::path AvatarPath(const std::string &file) {
-    return std::filesystem::path(std::u8string(file.begin(), file.end()));
-}
-
 FileReadResult ReadWholeFile(const std::filesystem::path &path, int64_t maxBytes,
                              std::vector<uint8_t> &bytes) {
     std::error_code error;

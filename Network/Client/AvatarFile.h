@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// A local path given as UTF-8 (the front-end's encoding of file names).
+// A local path given as UTF-8 (the front-end's encoding of file names on every platform), as the
+// file system names it. An empty path when the text is not UTF-8 where that matters (Windows).
 std::filesystem::path AvatarPath(const std::string &file);
 
 enum class FileReadResult { Read, Unreadable, TooLarge };

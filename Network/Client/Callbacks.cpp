@@ -1,6 +1,7 @@
 #include "Network/Client/Callbacks.h"
 
 #include "Network/Client/ClientState.h"
+#include "Network/Common/CurrentLocation.h"
 #include "Network/Include/Drovik_Inc.h"
 #include "protocol/StreamedMessage.h"
 #include "protocol/WireValues.h"
@@ -50,6 +51,7 @@ void EndUnreadable() {
 // Stores the value of a finished job. A value of another type than the one asked for, or without
 // the bytes its type needs, ends the request with a failure rather than leaving it to wait.
 void StoreReplyValue(std::span<const uint8_t> value, bool present, int32_t type) {
+    RecordLocation();
     if (type != ClientState.ReplySemaphore.AwaitedType)
         return EndUnreadable();
     switch (type) {
@@ -90,10 +92,22 @@ void ApplyReplyEvent(int32_t event, const void *data, int32_t size, int32_t type
         EndWithError(event);
 }
 
+// The requesting thread holds MessagesMutex, which guards the queue and its bounds, for the whole
+// job (and past its end until AwaitedJob is 0, after which nothing of the job gets here).
 void AppendStreamedMessage(std::span<const uint8_t> block) {
+    RecordLocation();
+    if (ClientState.QueuedMessages >= MaxQueuedMessages) {
+        ++ClientState.DroppedMessages;  // the queue stays bounded whatever the server streams
+        return;
+    }
     auto message = std::make_unique<IncomingMessage>();
     if (!DecodeStreamedMessage(block, message->Sender, message->Text)) {
         SetLastError(MalformedMessageText);
+        return;
+    }
+    const size_t bytes = QueuedMessageBytes(*message);
+    if (ClientState.QueuedBytes + bytes > MaxQueuedBytes) {
+        ++ClientState.DroppedMessages;
         return;
     }
     if (LinkedList_Add(ClientState.Messages) == 0) {
@@ -101,6 +115,8 @@ void AppendStreamedMessage(std::span<const uint8_t> block) {
         return;
     }
     LinkedList_SetData(ClientState.Messages, reinterpret_cast<intptr_t>(message.release()));
+    ++ClientState.QueuedMessages;
+    ClientState.QueuedBytes += bytes;
 }
 
 void ApplyStreamEvent(int32_t event, const void *data, int32_t size) {
@@ -126,6 +142,7 @@ void ApplyJobEvent(const EarlyJobEvent &e) {
 
 // The common path of both job callbacks.
 int32_t DeliverJobEvent(const EarlyJobEvent &e) {
+    RecordLocation();
     ReplySignal &signal = ClientState.ReplySemaphore;
     try {
         std::lock_guard guard(signal.Lock);
@@ -223,6 +240,7 @@ int32_t DROVIK_CALL MessageStreamCallback(intptr_t, intptr_t, intptr_t jobId, in
 
 int32_t DROVIK_CALL ConnectionEventCallback(intptr_t master, intptr_t slave, intptr_t,
                                             int32_t event, void *data, int32_t, int32_t) {
+    RecordLocation();
     try {
         const bool ended = event == JobEvent_Kicked || event == JobEvent_Shutdown;
         const bool underrun = event == JobEvent_BufferUnderrun || event == JobEvent_BufferUnderrun2;

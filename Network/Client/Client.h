@@ -37,6 +37,12 @@ int32_t ClientDeInit();
 // Pause at the end of ClientDeInit, in milliseconds (1000 unless changed).
 extern int32_t ClientDeInitDelayMs;
 
+// The longest a request waits for its job's outcome, in milliseconds: RequestTimeoutLimitMs unless
+// a test shortens it (before any request runs). A request that waits longer returns its failure
+// value with TimedOutText in GetLastErrorText; a late outcome of its job is dropped.
+inline constexpr int32_t RequestTimeoutLimitMs = 30000;
+extern int32_t RequestTimeoutMs;
+
 // A copy of the last failure's text. Never waits for a running request.
 std::string GetLastErrorText();
 

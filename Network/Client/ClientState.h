@@ -28,6 +28,14 @@ struct EarlyJobEvent {
 // The outcome of a job whose value the client refused: of a type other than the one asked for, or
 // missing where one is needed. The request ends with its failure value.
 inline constexpr int32_t ReplyOutcome_Unreadable = -1;
+// The outcome of a job that did not end within RequestTimeoutMs. Whatever of it arrives later is
+// dropped by its job id.
+inline constexpr int32_t ReplyOutcome_TimedOut = -2;
+
+// What the received-message queue (Messages) may hold: messages streamed beyond either bound are
+// dropped and counted in DroppedMessages. Far above what a server sends in one poll.
+inline constexpr int32_t MaxQueuedMessages = 1000;
+inline constexpr size_t MaxQueuedBytes = size_t{4} << 20;  // as QueuedMessageBytes counts them
 
 // Carries one job outcome from a library thread to the request that waits for it. Each request
 // names the job it waits for (the job id that the library passes to every callback of the job), so
@@ -63,7 +71,10 @@ struct ClientStateRecord {
     ::Preferences Preferences;  // the server's preferences, zero until the first are received
 
     LinkedList *Messages = nullptr;      // IncomingMessage records received and not yet taken
-    std::recursive_mutex MessagesMutex;  // guards Messages and the two current-message fields
+    std::recursive_mutex MessagesMutex;  // guards Messages, its bounds and the current message
+    int32_t QueuedMessages = 0;          // records in Messages
+    size_t QueuedBytes = 0;              // their QueuedMessageBytes
+    int64_t DroppedMessages = 0;  // streamed messages dropped at the bounds, since ClientInit
     std::string CurrentMessageText;
     std::string CurrentMessageSender;
 
@@ -87,3 +98,4 @@ inline constexpr char NotInitialisedText[] = "The client is not initialised";
 inline constexpr char UnreadableReplyText[] = "The server sent a reply that the client cannot read";
 inline constexpr char MalformedMessageText[] = "A received message was malformed and was dropped";
 inline constexpr char OutOfMemoryText[] = "Not enough memory for the request";
+inline constexpr char TimedOutText[] = "The server did not answer in time";

@@ -18,6 +18,8 @@ void FreeReceivedMessages() {
     }
     LinkedList_Free(messages);
     ClientState.Messages = nullptr;
+    ClientState.QueuedMessages = 0;
+    ClientState.QueuedBytes = 0;
     ClientState.CurrentMessageText.clear();
     ClientState.CurrentMessageSender.clear();
 }
@@ -73,6 +75,9 @@ int32_t ClientInit() {
     {
         std::lock_guard messages(ClientState.MessagesMutex);
         ClientState.Messages = LinkedList_New();
+        ClientState.QueuedMessages = 0;
+        ClientState.QueuedBytes = 0;
+        ClientState.DroppedMessages = 0;
     }
     if (ClientState.Cache == 0 || ClientState.Messages == nullptr) {
         SetLastError(ClientState.Cache == 0 ? "The cluster library cannot create the cache"

@@ -39,7 +39,13 @@ int32_t Control_BannUser(const std::string &user, int32_t banned, int32_t option
 }
 
 int32_t Control_ForceLogin(const std::string &user) {
-    return RequestRoundTrip(Job::Control_ForceLogin.Name, {user}, ReplyType_Long).Long;
+    std::lock_guard request(ClientState.RequestMutex);
+    const int32_t code =
+        RequestRoundTrip(Job::Control_ForceLogin.Name, {user}, ReplyType_Long).Long;
+    // The connection now belongs to another account: the own entries are no longer its own.
+    if (code == ControlCode::Done)
+        DeleteOwnCachedProfile();
+    return code;
 }
 
 int32_t Control_KickBannUser(const std::string &user, int32_t banned, int32_t option) {

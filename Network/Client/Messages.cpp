@@ -1,13 +1,18 @@
 // The online list, sending messages, and collecting and taking the messages the server holds.
 #include "Network/Client/Client.h"
+#include "Network/Client/ReplyBounds.h"
 #include "Network/Client/RoundTrip.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/Jobs.h"
 
 #include <memory>
 #include <mutex>
 
 std::string User_GetOnlineUserList() {
-    return RequestRoundTrip(Job::User_GetOnlineUserList.Name, {}, ReplyType_Text).Text;
+    RecordLocation();
+    // Bounded before the front-end splits it and fills its list with it.
+    return BoundOnlineList(
+        RequestRoundTrip(Job::User_GetOnlineUserList.Name, {}, ReplyType_Text).Text);
 }
 
 int32_t User_SendMessage(const std::string &recipient, const std::string &text) {
@@ -19,6 +24,7 @@ int32_t User_SendGlobalMessage(const std::string &text) {
 }
 
 int32_t User_ReceiveMessages() {
+    RecordLocation();
     // Both locks for the whole job: the stream callback appends to Messages without a lock of its
     // own, which is safe only while nobody else can reach the list.
     std::lock_guard request(ClientState.RequestMutex);
@@ -39,10 +45,12 @@ int32_t TakeNextMessage() {
         reinterpret_cast<IncomingMessage *>(LinkedList_GetData(list)));
     // Deleting the element makes its predecessor current, so the next call takes the one after.
     LinkedList_Delete(list);
+    --ClientState.QueuedMessages;
     if (message == nullptr) {
         ClientState.CurrentMessageText.clear();
         ClientState.CurrentMessageSender.clear();
     } else {
+        ClientState.QueuedBytes -= QueuedMessageBytes(*message);
         ClientState.CurrentMessageText = std::move(message->Text);
         ClientState.CurrentMessageSender = std::move(message->Sender);
     }

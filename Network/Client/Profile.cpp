@@ -3,7 +3,9 @@
 #include "Network/Client/Client.h"
 #include "Network/Client/PreferencesBlock.h"
 #include "Network/Client/ProfileCache.h"
+#include "Network/Client/ReplyBounds.h"
 #include "Network/Client/RoundTrip.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/Jobs.h"
 #include "protocol/TextFormats.h"
 #include "protocol/WireValues.h"
@@ -20,18 +22,21 @@ bool WasAnswered(const JobReply &reply) {
 
 std::string FetchProfileText(const std::string &entryName, const JobSpec &job,
                              std::initializer_list<JobParameter> parameters) {
+    RecordLocation();
     if (auto cached = LookUpCachedEntry(entryName))
-        return ReadBoundedText(*cached);
+        return BoundProfileText(ReadBoundedText(*cached));
 
     std::lock_guard request(ClientState.RequestMutex);
     JobReply reply = RequestRoundTrip(job.Name, parameters, ReplyType_Text);
+    RecordLocation();
     if (!WasAnswered(reply))
         return "";
-    // Stored with its zero byte, as the text's length + 1 bytes.
-    const auto *bytes = reinterpret_cast<const uint8_t *>(reply.Text.c_str());
-    AddCachedEntry(entryName, std::span(bytes, reply.Text.size() + 1),
+    // Bounded before it is kept, parsed or shown. Stored with its zero byte, as length + 1 bytes.
+    std::string text = BoundProfileText(std::move(reply.Text));
+    const auto *bytes = reinterpret_cast<const uint8_t *>(text.c_str());
+    AddCachedEntry(entryName, std::span(bytes, text.size() + 1),
                    LoadPreferences(ClientState.Preferences).ProfileCacheSetting);
-    return std::move(reply.Text);
+    return text;
 }
 }  // namespace
 
@@ -39,6 +44,7 @@ int32_t User_SetProfile(const std::string &FirstName, const std::string &SureNam
                         const std::string &Country, const std::string &City,
                         const std::string &Birth, const std::string &Homepage,
                         const std::string &Signature) {
+    RecordLocation();
     std::lock_guard request(ClientState.RequestMutex);
     const std::string text =
         BuildProfileText({FirstName, SureName, Country, City, Birth, Homepage, Signature});

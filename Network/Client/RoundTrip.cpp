@@ -1,11 +1,16 @@
 #include "Network/Client/RoundTrip.h"
 
 #include "Network/Client/Callbacks.h"
+#include "Network/Client/Client.h"
 #include "Network/Client/ClientState.h"
+#include "Network/Common/CurrentLocation.h"
 #include "Network/Include/Drovik_Inc.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
+
+int32_t RequestTimeoutMs = RequestTimeoutLimitMs;
 
 namespace {
 // Copies the memory values into library blocks before any list exists: the library offers no way
@@ -87,6 +92,7 @@ void CollectReply(int32_t replyType, JobReply &reply) {
 
 JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobParameter> Parameters,
                           int32_t ReplyType) {
+    RecordLocation();
     std::lock_guard request(ClientState.RequestMutex);
     const bool streamed = ReplyType == ReplyType_None;
     std::unique_lock messages(ClientState.MessagesMutex, std::defer_lock);
@@ -103,6 +109,7 @@ JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobPar
         SetLastError(OutOfMemoryText);
         return reply;
     }
+    RecordLocation();
     const intptr_t list = BuildParameterList(Parameters, blocks);
     const std::string jobName(JobName);
     const intptr_t slave = ClientState.Slave.load();
@@ -120,10 +127,12 @@ JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobPar
     }
     // Callbacks of this job that come before DoJob returns wait in signal.Early: the library may
     // run them at once, and only the job id that DoJob returns tells them from stale ones.
+    RecordLocation();
     const intptr_t job = Cluster::Drovik_Master_DoJob(
         ClientState.Master, jobName.c_str(), slave, list,
         streamed ? &MessageStreamCallback : &JobReplyCallback, ReplyType, 0, 0, 0, 0, 0, 0, 1);
 
+    RecordLocation();
     std::unique_lock guard(signal.Lock);
     signal.Submitting = false;
     signal.AwaitedJob = job;
@@ -140,7 +149,16 @@ JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobPar
         // The connection ended while the job was being submitted: no outcome of it will follow.
         signal.Outcome = signal.Interruption;
     }
-    signal.Released.wait(guard, [&] { return signal.Outcome != 0; });
+    // A server that keeps the connection alive but never ends the job must not hold the request
+    // (and with it every other request) for ever. Once AwaitedJob is 0 again, whatever of this job
+    // still arrives finds no request waiting for its id and is dropped.
+    const bool ended = signal.Released.wait_for(guard, std::chrono::milliseconds(RequestTimeoutMs),
+                                                [&] { return signal.Outcome != 0; });
+    RecordLocation();
+    if (!ended) {
+        signal.Outcome = ReplyOutcome_TimedOut;
+        SetLastError(TimedOutText);
+    }
     CollectReply(ReplyType, reply);
     signal.AwaitedJob = 0;
     return reply;

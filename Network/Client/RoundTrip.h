@@ -30,7 +30,8 @@ using JobParameter = std::variant<std::string_view, int32_t, std::span<const uin
 struct JobReply {
     // JobEvent_Finished when the job's value arrived; an error event (5 to 8, 159) the server sent;
     // a connection event (160, 163, 254, 255) that ended the wait; ReplyOutcome_Unreadable for a
-    // value the client refused; 0 when the job was not submitted.
+    // value the client refused; ReplyOutcome_TimedOut when no outcome came in time; 0 when the job
+    // was not submitted.
     int32_t Event = 0;
     int32_t Long = 0;
     double Double = 0.0;
@@ -46,7 +47,7 @@ struct JobReply {
 // Submits JobName with the parameters in order (none: no parameter list at all) to the current
 // connection, asking for a reply of ReplyType, and waits for the outcome. The callback is
 // MessageStreamCallback for ReplyType_None and JobReplyCallback for every other type. A refused
-// submission gives the library's text in LastError. No time limit: the library ends every
-// accepted job with an outcome or its connection with an event, which ends the wait.
+// submission gives the library's text in LastError. The wait ends with the job's outcome, with an
+// event of its connection, or after RequestTimeoutMs (TimedOutText in LastError).
 JobReply RequestRoundTrip(std::string_view JobName, std::initializer_list<JobParameter> Parameters,
                           int32_t ReplyType);

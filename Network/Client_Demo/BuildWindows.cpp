@@ -7,8 +7,8 @@
 
 #include "Network/Client_Demo/ControlFactory.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/WindowWidgets.h"
+#include "Network/Common/CurrentLocation.h"
 
 ControlsRecord Controls;
 

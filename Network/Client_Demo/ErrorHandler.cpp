@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/MessageBox.h"
+#include "Network/Common/CurrentLocation.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/ControlState.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
+#include "Network/Common/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/Handlers.h"
 #include "Network/Client_Demo/ProfileDisplay.h"

@@ -7,10 +7,10 @@
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/ControlState.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/WindowWidgets.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/TextFormats.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/ControlState.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/Handlers.h"
 #include "Network/Client_Demo/ProfileDisplay.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/Translators.h"
+#include "Network/Common/CurrentLocation.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "Network/Client_Demo/ClientDemo.h"
 #include "Network/Client_Demo/ControlState.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
 #include "Network/Client_Demo/ErrorHandler.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/Handlers.h"
@@ -17,6 +16,7 @@
 #include "Network/Client_Demo/ProfileDisplay.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/Workers.h"
+#include "Network/Common/CurrentLocation.h"
 #include "Network/Include/Drovik_Inc.h"
 
 namespace {

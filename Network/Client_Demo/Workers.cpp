@@ -6,7 +6,7 @@
 
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Client_Demo/CurrentLocation.h"
+#include "Network/Common/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "protocol/TextFormats.h"

@@ -97,6 +97,7 @@ TEST_F(ProfileRequests, UserProfilesAreCachedByNameTheEmptyOneIncluded) {
 }
 
 TEST_F(ProfileRequests, AvatarsAreCachedOnlyWhenTheyArrive) {
+    SetLimits(10000, 100, 100);  // avatars are decoded within the limits of a login
     ClientState.Preferences.AvatarCacheSetting = 0;
     EXPECT_EQ(User_GetUserProfileAvatar("bob"), nullptr);  // no avatar: nothing cached
     EXPECT_EQ(User_GetUserProfileAvatar("bob"), nullptr);

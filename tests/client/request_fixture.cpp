@@ -197,6 +197,8 @@ void RequestTest::RegisterRequestJobs() {
         }
         for (const auto &message : Messages)
             job.sendMessage(message);
+        for (int32_t i = 0; i < FloodCopies; ++i)
+            job.sendMessage(FloodMessage);
         if (MessagesError != 0)
             return MessagesError;
         return Finish(job.returnLong(MessagesCount));

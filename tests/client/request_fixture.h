@@ -53,6 +53,9 @@ protected:
     std::vector<std::vector<uint8_t>> Messages;
     int32_t MessagesCount = 0;
     int32_t MessagesError = 0;
+    // Then FloodCopies more copies of FloodMessage, made as they are sent.
+    std::vector<uint8_t> FloodMessage;
+    int32_t FloodCopies = 0;
 
 private:
     void RegisterRequestJobs();

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "Network/Client_Demo/ClientDemo.h"
-#include "Network/Client_Demo/CurrentLocation.h"
+#include "Network/Common/CurrentLocation.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Network/Client_Demo/CurrentLocation.h"
+#include "Network/Common/CurrentLocation.h"
 
 #include <atomic>
 

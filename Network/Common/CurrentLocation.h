@@ -1,5 +1,6 @@
 // The source location of the statement the program ran last, recorded at the points that matter
-// (every handler, worker procedure and start-up step), so that a fault report can name it.
+// (every handler, worker procedure and start-up step, every step of a request's round trip and
+// every callback on a library thread), so that a fault report can name it.
 #pragma once
 
 #include <source_location>
