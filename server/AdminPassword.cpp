@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -26,6 +27,12 @@ std::string readPasswordFile(const std::string &file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read the administrator password file " + file);
+    std::error_code error;
+    const auto permissions = std::filesystem::status(file, error).permissions();
+    using std::filesystem::perms;
+    if (!error && (permissions & (perms::group_read | perms::others_read)) != perms::none)
+        LogEvent("warning: the administrator password file ", file,
+                 " can be read by other users of this machine");
     std::string line;
     std::getline(in, line);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
@@ -52,10 +59,15 @@ std::string randomPassword() {
 
 void EnsureAdminPassword(Store &store, const PasswordHasher &hasher,
                          const std::string &passwordFile) {
-    if (store.settings.get(kAdminPasswordKey)) {
-        if (!passwordFile.empty())
-            LogEvent("administrator password already set; ", passwordFile, " is not used");
-        return;
+    if (auto hash = store.settings.get(kAdminPasswordKey)) {
+        // An empty administrator password would let every user who presses "Start Admin" with
+        // an empty field in: one stored by an earlier version is replaced as if none were set.
+        if (!hasher.verify(*hash, digestOf(""))) {
+            if (!passwordFile.empty())
+                LogEvent("administrator password already set; ", passwordFile, " is not used");
+            return;
+        }
+        LogEvent("the stored administrator password is empty; it is replaced");
     }
     if (!passwordFile.empty()) {
         store.settings.set(kAdminPasswordKey,

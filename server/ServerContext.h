@@ -8,6 +8,7 @@
 #include "HashGate.h"
 #include "MessageRouter.h"
 #include "PasswordHasher.h"
+#include "PasswordThrottle.h"
 #include "Presence.h"
 #include "RateLimit.h"
 #include "ServerOptions.h"
@@ -27,8 +28,10 @@ struct ServerContext {
           hasher(options.hashOpsLimit, options.hashMemoryKiB),
           router(sessions, store, options.storedMessageLimit),
           presence(sessions, router, std::move(kickConnection)),
-          loginThrottle(options.loginFailures, std::chrono::seconds(options.loginBlockSeconds)),
-          adminThrottle(options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)),
+          loginThrottle({options.loginFailures, std::chrono::seconds(options.loginBlockSeconds),
+                         options.accountFailures,
+                         std::chrono::seconds(options.accountMaxDelaySeconds)}),
+          adminThrottle({options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)}),
           hashGate(static_cast<size_t>(HashSlots(options)), static_cast<size_t>(HashSlots(options)),
                    std::chrono::milliseconds(options.hashWaitMs)),
           accountFlood(options.floodBurst, options.floodRate),
@@ -42,8 +45,8 @@ struct ServerContext {
     SessionRegistry sessions;
     MessageRouter router;
     Presence presence;
-    FailureThrottle loginThrottle;
-    FailureThrottle adminThrottle;
+    PasswordThrottle loginThrottle;
+    PasswordThrottle adminThrottle;  // by address only: the administrator password is no account's
     HashGate hashGate;
     // Messages by account and by address (AddressKey), registrations by address.
     KeyedRateLimit accountFlood;

@@ -72,6 +72,13 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--login-block-seconds", o.loginBlockSeconds,
                    "How long an address is refused after too many wrong login passwords")
         ->check(CLI::Range(0, 86400));
+    app.add_option("--account-failures", o.accountFailures,
+                   "Wrong passwords for one account, from any address, before each further check "
+                   "waits a delay that doubles")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--account-max-delay-seconds", o.accountMaxDelaySeconds,
+                   "The longest delay between the password checks of an account being guessed")
+        ->check(CLI::Range(1, 3600));
     app.add_option("--admin-failures", o.adminFailures,
                    "Wrong administrator passwords from one address before it is refused")
         ->check(CLI::Range(1, 1000000));

@@ -36,6 +36,8 @@ struct ServerOptions {
     // Guessing passwords: failures per address before it is refused for a while.
     int32_t loginFailures = 10;
     int32_t loginBlockSeconds = 60;
+    int32_t accountFailures = 5;          // wrong passwords for one account before it is slowed
+    int32_t accountMaxDelaySeconds = 30;  // the longest delay between its checks then
     int32_t adminFailures = 5;
     int32_t adminBlockSeconds = 60;
 

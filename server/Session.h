@@ -33,7 +33,10 @@ public:
 
     std::mutex mutex;  // guards every field below
     std::string user;  // the logged-in account, "" for none
+    // Administrator mode, and the account that started it ("" for none), which the audit log names
+    // for every action in the mode, also after a forced login.
     bool admin = false;
+    std::string adminAccount;
     uint64_t refusals = 0;  // jobs refused so far, for the log
     Inbox inbox;
     TokenBucket flood;

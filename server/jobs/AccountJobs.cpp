@@ -46,6 +46,16 @@ int32_t registerAccount(ServerContext &c, const drovik::Job &job, const SessionP
     return ReplyLong(job, RegisterCode::Created);
 }
 
+// Administrator mode belongs to the account that started it: it ends at a logout and when another
+// account logs in on the connection (a forced login does not end it).
+void endAdministratorMode(Session &session, const std::string &loggingIn) {
+    std::lock_guard guard(session.mutex);
+    if (session.admin && (loggingIn.empty() || loggingIn != session.adminAccount)) {
+        session.admin = false;
+        session.adminAccount.clear();
+    }
+}
+
 int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
     std::string_view given = job.getString(0);
     std::string_view digest = job.getString(1);
@@ -54,6 +64,14 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
     auto name = NormalizeUserName(given);
     if (!name)
         return ReplyLong(job, LoginCode::UnknownName);
+    {
+        // Before any password check, so that a connection holding one account learns nothing
+        // about another's password.
+        std::lock_guard guard(session->mutex);
+        if (!session->user.empty() && session->user != *name)
+            return ReplyLong(job, LoginCode::OtherAccountHere);
+    }
+    using Throttle = PasswordThrottle;
     auto now = std::chrono::steady_clock::now();
     if (c.loginThrottle.blocked(session->ip, now)) {
         LogRefusal(*session, "login of ", *name, " refused from ", session->address,
@@ -67,18 +85,34 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         LogRefusal(*session, "login of ", *name, " refused from ", session->address, ": banned");
         return ReplyLong(job, LoginCode::Banned);
     }
+    switch (c.loginThrottle.admit(session->ip, *name, now)) {
+        case Throttle::Admission::Check:
+            break;
+        case Throttle::Admission::AddressBlocked:
+            LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                       ": too many wrong passwords from this address");
+            return ReplyLong(job, LoginCode::WrongPassword);
+        case Throttle::Admission::AccountSlowed:
+            LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                       ": the account is being guessed, next check later");
+            return ReplyLong(job, LoginCode::WrongPassword);
+    }
     HashGate::Slot slot = c.hashGate.enter();
-    if (!slot)
+    if (!slot) {
+        c.loginThrottle.finish(session->ip, *name, Throttle::Outcome::NotChecked, now);
         return RefuseHashBusy(*session, "login");
-    if (!c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
+    }
+    const bool right = c.hasher.verify(*hash, digest);  // slow; no lock is held here
+    now = std::chrono::steady_clock::now();
+    if (!right) {
         LogRefusal(*session, "login of ", *name, " refused from ", session->address,
                    ": wrong password");
-        if (c.loginThrottle.fail(session->ip, now))
+        if (c.loginThrottle.finish(session->ip, *name, Throttle::Outcome::Wrong, now))
             LogEvent("logins from ", session->ip, " refused for ", c.options.loginBlockSeconds,
                      " s after ", c.options.loginFailures, " wrong passwords");
         return ReplyLong(job, LoginCode::WrongPassword);
     }
-    c.loginThrottle.succeed(session->ip);
+    c.loginThrottle.finish(session->ip, *name, Throttle::Outcome::Right, now);
     switch (c.presence.login(session, *name)) {
         case Presence::LoginOutcome::AlreadyThisAccount:
             return ReplyLong(job, LoginCode::LoggedIn);
@@ -91,6 +125,14 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
         case Presence::LoginOutcome::LoggedIn:
             break;
     }
+    // A ban stores the flag, then ends the account's session. A login that checked the flag
+    // before the ban and bound the account after that session ended sees the flag now.
+    if (c.store.bans.isBanned(*name)) {
+        c.presence.logout(session);
+        LogRefusal(*session, "login of ", *name, " refused from ", session->address, ": banned");
+        return ReplyLong(job, LoginCode::Banned);
+    }
+    endAdministratorMode(*session, *name);
     LogEvent("login ", *name, " from ", session->address);
     if (c.hasher.needsRehash(*hash))  // the costs were changed since the account's last login
         c.store.accounts.setPasswordHash(*name, c.hasher.hash(digest));
@@ -98,6 +140,7 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
 }
 
 int32_t logout(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
+    endAdministratorMode(*session, "");
     std::string user = c.presence.logout(session);
     if (!user.empty())
         LogEvent("logout ", user, " from ", session->address);

@@ -1,12 +1,17 @@
 // The administrator's jobs: Control_Start switches a connection into administrator mode, the
 // others act only in that mode. Every action is recorded in the store's administrator log.
+#include <utility>
+
 #include "JobDispatch.h"
 #include "Log.h"
 #include "UserName.h"
 #include "jobs/Jobs.h"
+#include "protocol/PasswordDigest.h"
 
 namespace {
 
+// Who acts: in administrator mode, the account that started it, whatever account the
+// connection holds since.
 struct Actor {
     bool admin = false;
     std::string user;
@@ -14,7 +19,7 @@ struct Actor {
 
 Actor actorOf(const SessionPtr &session) {
     std::lock_guard guard(session->mutex);
-    return {session->admin, session->user};
+    return {session->admin, session->admin ? session->adminAccount : session->user};
 }
 
 void record(ServerContext &c, const SessionPtr &session, const std::string &actor,
@@ -28,30 +33,36 @@ int32_t start(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
     std::string_view digest = job.getString(0);
     if (digest.size() > kMaxDigestLength)
         return DROVIK_EVENT_INVALID;
+    using Throttle = PasswordThrottle;
     auto now = std::chrono::steady_clock::now();
-    if (c.adminThrottle.blocked(session->ip, now)) {
+    if (c.adminThrottle.admit(session->ip, "", now) != Throttle::Admission::Check) {
         LogRefusal(*session, "administrator mode refused at ", session->address,
                    ": too many wrong passwords from this address");
         return ReplyLong(job, ControlCode::WrongPassword);
     }
     HashGate::Slot slot = c.hashGate.enter();
-    if (!slot)
+    if (!slot) {
+        c.adminThrottle.finish(session->ip, "", Throttle::Outcome::NotChecked, now);
         return RefuseHashBusy(*session, "administrator mode");
+    }
     auto hash = c.store.settings.get(kAdminPasswordKey);
-    if (!hash || !c.hasher.verify(*hash, digest)) {  // slow; no lock is held here
+    const bool right = hash && c.hasher.verify(*hash, digest);  // slow; no lock is held here
+    now = std::chrono::steady_clock::now();
+    if (!right) {
         LogRefusal(*session, "administrator mode refused at ", session->address,
                    ": wrong password");
-        if (c.adminThrottle.fail(session->ip, now))
+        if (c.adminThrottle.finish(session->ip, "", Throttle::Outcome::Wrong, now))
             LogEvent("administrator mode refused to ", session->ip, " for ",
                      c.options.adminBlockSeconds, " s after ", c.options.adminFailures,
                      " wrong passwords");
         return ReplyLong(job, ControlCode::WrongPassword);
     }
-    c.adminThrottle.succeed(session->ip);
+    c.adminThrottle.finish(session->ip, "", Throttle::Outcome::Right, now);
     std::string user;
     {
         std::lock_guard guard(session->mutex);
         session->admin = true;
+        session->adminAccount = session->user;
         user = session->user;
     }
     record(c, session, user, std::string(Job::Control_Start.Name), "", "");
@@ -65,7 +76,7 @@ int32_t stop(ServerContext &c, const drovik::Job &job, const SessionPtr &session
         if (!session->admin)
             return ReplyLong(job, ControlCode::NoRights);
         session->admin = false;
-        user = session->user;
+        user = std::exchange(session->adminAccount, std::string());
     }
     record(c, session, user, std::string(Job::Control_Stop.Name), "", "");
     return ReplyLong(job, ControlCode::Done);
@@ -77,7 +88,7 @@ int32_t changePassword(ServerContext &c, const drovik::Job &job, const SessionPt
         return ReplyLong(job, ControlCode::NoRights);
     std::string_view digest = job.getString(0);
     // An empty digest is no client's password: storing it would lock the administrator out.
-    if (digest.empty() || digest.size() > kMaxDigestLength)
+    if (digest.empty() || digest.size() > kMaxDigestLength || digest == PasswordDigest(""))
         return DROVIK_EVENT_INVALID;
     HashGate::Slot slot = c.hashGate.enter();
     if (!slot)
@@ -134,12 +145,19 @@ int32_t banUser(ServerContext &c, const drovik::Job &job, const SessionPtr &sess
         return ReplyLong(job, ControlCode::UnknownUser);
     int32_t option = job.getLong(1);
     bool banned = job.getLong(2) != 0;
-    if (banned)
+    bool kicked = false;
+    if (banned) {
         c.store.bans.ban(*target, option, UnixSeconds(), actor.user);
-    else
+        // The ban takes effect at once: the account's live session ends (its master receives
+        // KICKED), and its next login is refused. An administrator banning the account they are
+        // logged in with keeps the connection they act from.
+        kicked = c.presence.kick(session, *target) == Presence::KickOutcome::Kicked;
+    } else {
         c.store.bans.lift(*target);
+    }
     record(c, session, actor.user, std::string(Job::Control_BannUser.Name), *target,
-           "banned=" + std::to_string(banned ? 1 : 0) + " option=" + std::to_string(option));
+           "banned=" + std::to_string(banned ? 1 : 0) + " option=" + std::to_string(option) +
+               (kicked ? " session ended" : ""));
     return ReplyLong(job, ControlCode::Done);
 }
 

@@ -1,5 +1,8 @@
 #include "store/Database.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 
 std::string StoreErrorText(sqlite3 *db, int rc, std::string_view what) {
@@ -95,13 +98,37 @@ bool Query::isNull(int column) const {
     return sqlite3_column_type(s_.handle(), column) == SQLITE_NULL;
 }
 
-Database::Database(const std::filesystem::path &file) : file_(file) {
+namespace {
+
+// The store holds password hashes and private messages: a folder it creates is the owner's alone
+// (0700), and its files are 0600 whatever the umask. SQLite gives the WAL and shared-memory files
+// the database file's permissions.
+void MakeStoreFilesPrivate(const std::filesystem::path &file) {
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (file.has_parent_path())
-        std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec)
-        throw StoreError("store: cannot create folder " + file.parent_path().string() + ": " +
-                         ec.message());
+    if (file.has_parent_path() && !fs::exists(file.parent_path(), ec)) {
+        fs::create_directories(file.parent_path(), ec);
+        if (ec)
+            throw StoreError("store: cannot create folder " + file.parent_path().string() + ": " +
+                             ec.message());
+        fs::permissions(file.parent_path(), fs::perms::owner_all, ec);
+    }
+    if (!fs::exists(file, ec)) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        const fs::path path = file.string() + suffix;
+        if (fs::exists(path, ec))
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+    }
+}
+
+}  // namespace
+
+Database::Database(const std::filesystem::path &file) : file_(file) {
+    MakeStoreFilesPrivate(file);
     int rc =
         sqlite3_open_v2(file.string().c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

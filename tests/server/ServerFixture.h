@@ -11,7 +11,12 @@
 class ServerTest : public ::testing::Test {
 protected:
     // Options added to every start of this fixture's server.
-    virtual std::vector<std::string> serverOptions() const { return {}; }
+    virtual std::vector<std::string> serverOptions() const { return extraOptions; }
+    // Stops the server and starts it again on the same store with these options added.
+    void restartWith(std::vector<std::string> options) {
+        extraOptions = std::move(options);
+        restartServer();
+    }
 
     void SetUp() override { startServer(); }
     void TearDown() override {
@@ -46,6 +51,7 @@ protected:
         return client;
     }
 
+    std::vector<std::string> extraOptions;
     TempFolder folder;
     std::unique_ptr<ServerProcess> server;
     TestMaster master;

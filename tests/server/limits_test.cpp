@@ -9,20 +9,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Options with a fixture each: the test's limits come last and override the defaults of the
-// test server.
-class LimitTest : public ServerTest {
-protected:
-    std::vector<std::string> serverOptions() const override { return options; }
-    void start(std::vector<std::string> limits) {
-        options = std::move(limits);
-        restartServer();
-    }
-    std::vector<std::string> options;
-};
+// Each test restarts the server with its limits, which override the test server's defaults.
+using LimitTest = ServerTest;
 
 TEST_F(LimitTest, RegistrationsAreCountedPerAddressAcrossConnectionsAndOnlyWhenTheyWouldHash) {
-    start({"--registration-burst", "2", "--registrations-per-hour", "0.01"});
+    restartWith({"--registration-burst", "2", "--registrations-per-hour", "0.01"});
     auto first = newClient();
     EXPECT_EQ(first->registerAs("ann"), 1);
     EXPECT_EQ(first->registerAs("ann"), 2);  // taken: refused before any hash, costs nothing
@@ -39,7 +30,7 @@ TEST_F(LimitTest, RegistrationsAreCountedPerAddressAcrossConnectionsAndOnlyWhenT
 }
 
 TEST_F(LimitTest, MessagesAreCountedPerAccountAcrossReconnects) {
-    start({"--flood-burst", "3", "--flood-rate", "0.01"});
+    restartWith({"--flood-burst", "3", "--flood-rate", "0.01"});
     auto ann = newUser("ann");
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(ann->code("User_SendGlobalMessage", {std::string("hi")}), 1);
@@ -53,7 +44,7 @@ TEST_F(LimitTest, MessagesAreCountedPerAccountAcrossReconnects) {
 }
 
 TEST_F(LimitTest, MessagesAreCountedPerAddressOverAllItsAccounts) {
-    start({"--address-flood-burst", "4", "--address-flood-rate", "0.01"});
+    restartWith({"--address-flood-burst", "4", "--address-flood-rate", "0.01"});
     auto ann = newUser("ann");
     auto ben = newUser("ben");
     for (int i = 0; i < 2; ++i) {
@@ -67,8 +58,8 @@ TEST_F(LimitTest, MessagesAreCountedPerAddressOverAllItsAccounts) {
 
 TEST_F(LimitTest, PasswordHashesBeyondTheSlotsAreRefusedAndOtherJobsGoOn) {
     // One slot, no waiting, and a hash slow enough that parallel logins overlap.
-    start({"--hash-slots", "1", "--hash-wait-ms", "0", "--hash-ops", "3", "--hash-memory-kib",
-           "65536"});
+    restartWith({"--hash-slots", "1", "--hash-wait-ms", "0", "--hash-ops", "3", "--hash-memory-kib",
+                 "65536"});
     ASSERT_EQ(newClient()->registerAs("ann"), 1);
 
     constexpr int kLogins = 6;

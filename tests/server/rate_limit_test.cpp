@@ -1,6 +1,7 @@
-// Allowances by key, and the key of an address.
+// Allowances by key, the key of an address, and the throttle of password guessing.
 #include <gtest/gtest.h>
 
+#include "PasswordThrottle.h"
 #include "RateLimit.h"
 
 namespace {
@@ -35,6 +36,52 @@ TEST(KeyedRateLimit, EachKeyHasItsOwnAllowanceAndForgettingKeysNeverRefillsABusy
     EXPECT_TRUE(small.take("c", t0 + 2500ms));  // the table was full: b goes
     EXPECT_TRUE(small.take("a", t0 + 2500ms));
     EXPECT_FALSE(small.take("a", t0 + 2500ms));
+}
+
+TEST(PasswordThrottle, AnOwnersGoodLoginClearsOnlyItsOwnFailuresAndChecksInFlightCount) {
+    using T = PasswordThrottle;
+    T throttle({/*addressFailures*/ 3, 60s, /*accountFailures*/ 4, 8s});
+    const SteadyTime t0{};
+    auto guess = [&](const std::string &address, SteadyTime at) {
+        if (throttle.admit(address, "ann", at) != T::Admission::Check)
+            return false;
+        throttle.finish(address, "ann", T::Outcome::Wrong, at);
+        return true;
+    };
+    // Guesses from several addresses, two from the owner's own.
+    EXPECT_TRUE(guess("10.0.0.1", t0));
+    EXPECT_TRUE(guess("10.0.0.2", t0));
+    EXPECT_TRUE(guess("10.0.0.9", t0));
+    EXPECT_TRUE(guess("10.0.0.9", t0));
+    // Four failures: the next check waits 1 s, then 2 s, ...
+    EXPECT_EQ(throttle.admit("10.0.0.3", "ann", t0), T::Admission::AccountSlowed);
+    EXPECT_TRUE(guess("10.0.0.3", t0 + 1s));
+    EXPECT_EQ(throttle.admit("10.0.0.4", "ann", t0 + 2s), T::Admission::AccountSlowed);
+    // The owner, from 10.0.0.9, after the delay: right. Only 10.0.0.9's two failures go; the
+    // three from elsewhere keep the account at the edge of being slowed.
+    ASSERT_EQ(throttle.admit("10.0.0.9", "ann", t0 + 3s), T::Admission::Check);
+    throttle.finish("10.0.0.9", "ann", T::Outcome::Right, t0 + 3s);
+    EXPECT_TRUE(guess("10.0.0.5", t0 + 3s));
+    EXPECT_EQ(throttle.admit("10.0.0.6", "ann", t0 + 3s), T::Admission::AccountSlowed);
+
+    // Checks in flight count: with two admitted and unfinished, a third from the same address
+    // would pass the limit of three and is refused before it is checked.
+    T address({3, 60s, 1000, 8s});
+    EXPECT_EQ(address.admit("10.1.0.1", "a", t0), T::Admission::Check);
+    EXPECT_EQ(address.admit("10.1.0.1", "b", t0), T::Admission::Check);
+    EXPECT_EQ(address.admit("10.1.0.1", "c", t0), T::Admission::Check);
+    EXPECT_EQ(address.admit("10.1.0.1", "d", t0), T::Admission::AddressBlocked);
+    // A right password does not lift what the wrong ones earned.
+    address.finish("10.1.0.1", "a", T::Outcome::Right, t0);
+    EXPECT_FALSE(address.finish("10.1.0.1", "b", T::Outcome::Wrong, t0));
+    EXPECT_FALSE(address.finish("10.1.0.1", "c", T::Outcome::NotChecked, t0));
+    // One wrong so far, and the two checks below in flight, make three.
+    EXPECT_EQ(address.admit("10.1.0.1", "e", t0), T::Admission::Check);
+    EXPECT_EQ(address.admit("10.1.0.1", "f", t0), T::Admission::Check);
+    EXPECT_TRUE(address.finish("10.1.0.1", "e", T::Outcome::Wrong, t0)) << "now refused";
+    EXPECT_FALSE(address.finish("10.1.0.1", "f", T::Outcome::Wrong, t0)) << "refused once";
+    EXPECT_TRUE(address.blocked("10.1.0.1", t0 + 59s));
+    EXPECT_FALSE(address.blocked("10.1.0.1", t0 + 61s));
 }
 
 }  // namespace
