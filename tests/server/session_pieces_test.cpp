@@ -85,33 +85,6 @@ TEST(RateLimit, BucketAllowsABurstThenTheRate) {
     EXPECT_FALSE(bucket.take(t + 60s)) << "the burst does not grow past its size";
 }
 
-TEST(RateLimit, ThrottleBlocksAfterFailuresForAWhile) {
-    FailureThrottle throttle(3, 60s);
-    SteadyTime t{};
-    EXPECT_FALSE(throttle.fail("1.2.3.4", t));
-    EXPECT_FALSE(throttle.fail("1.2.3.4", t));
-    EXPECT_FALSE(throttle.blocked("1.2.3.4", t));
-    EXPECT_TRUE(throttle.fail("1.2.3.4", t + 1s));
-    EXPECT_TRUE(throttle.blocked("1.2.3.4", t + 60s));
-    EXPECT_FALSE(throttle.blocked("5.6.7.8", t + 2s));
-    EXPECT_FALSE(throttle.blocked("1.2.3.4", t + 62s));
-    EXPECT_FALSE(throttle.fail("1.2.3.4", t + 62s)) << "a new count after the block";
-
-    throttle.fail("5.6.7.8", t);
-    throttle.succeed("5.6.7.8");
-    throttle.fail("5.6.7.8", t);
-    EXPECT_FALSE(throttle.fail("5.6.7.8", t)) << "success cleared the count";
-}
-
-TEST(RateLimit, ThrottleRemembersABoundedNumberOfAddresses) {
-    FailureThrottle throttle(1, 60s, 4);
-    SteadyTime t{};
-    for (int i = 0; i < 10; ++i)
-        throttle.fail("10.0.0." + std::to_string(i), t + std::chrono::seconds(i));
-    EXPECT_TRUE(throttle.blocked("10.0.0.9", t + 10s));
-    EXPECT_FALSE(throttle.blocked("10.0.0.0", t + 10s)) << "forgotten to make room";
-}
-
 // Sessions, the router and presence over a real store, without the network.
 class Routing : public ::testing::Test {
 protected:
