@@ -63,6 +63,10 @@ int32_t MasterSession::activeJobs() const {
 
 bool MasterSession::send(wire::Frame frame) {
     auto result = channel_->send(std::move(frame));
+    // Output past the limit starts its clock even while the master sends nothing more to read.
+    if (result == Channel::SendResult::Sent &&
+        channel_->queuedBytes() > server_.limits.outputBytes() && !outputReported_.exchange(true))
+        asio::post(server_.io(), [self = shared_from_this()] { self->outputOver(); });
     if (result == Channel::SendResult::Overflow)
         asio::post(server_.io(), [self = shared_from_this()] {
             self->end("the master does not read what is sent to it", DROVIK_LOG_LIMIT);
@@ -116,12 +120,8 @@ void MasterSession::processFrames() {
     for (;;) {
         if (channel_->queuedBytes() > outputLimit) {
             // Replies pile up: take no more work from this master until it reads them.
-            outputOverSince_ = Clock::now();
-            wakeBy(*outputOverSince_ + server_.limits.outputTime());
-            channel_->whenDrainedTo(outputLimit, [weak = weak_from_this()] {
-                if (auto self = weak.lock())
-                    self->resumeReading();
-            });
+            readPaused_ = true;
+            outputOver();
             return;
         }
         wire::FrameView frame{};
@@ -151,10 +151,23 @@ void MasterSession::processFrames() {
     readMore();
 }
 
-void MasterSession::resumeReading() {
-    if (ended_ || !outputOverSince_)
+void MasterSession::outputOver() {
+    if (ended_ || outputOverSince_)
         return;
+    outputOverSince_ = Clock::now();
+    wakeBy(*outputOverSince_ + server_.limits.outputTime());
+    channel_->whenDrainedTo(server_.limits.outputBytes(), [weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->outputDrained();
+    });
+}
+
+void MasterSession::outputDrained() {
     outputOverSince_.reset();
+    outputReported_ = false;
+    if (ended_ || !readPaused_)
+        return;
+    readPaused_ = false;
     processFrames();
 }
 
@@ -252,10 +265,15 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
     auto request = wire::decodeJobHeader(body);
     if (!request)
         return end("protocol error: malformed JOB frame", DROVIK_LOG_PROTOCOL);
+    // The count first: a list of millions of empty values is refused before one is decoded. No
+    // master of ours sends more values than any job takes.
+    if (request->valueCount > server_.largestSignature())
+        return end("protocol error: a job with " + std::to_string(request->valueCount) +
+                       " values, more than any job takes",
+                   DROVIK_LOG_PROTOCOL);
     auto definition = server_.findJob(request->name);
     if (!definition)
         return answer(request->jobId, DROVIK_EVENT_UNKNOWN);
-    // The count first: a list of millions of empty values is refused before one is decoded.
     if (request->valueCount != definition->signature.size())
         return answer(request->jobId, DROVIK_EVENT_INVALID);
     auto params = wire::decodeJobParams(request->params);

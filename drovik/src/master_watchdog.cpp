@@ -22,7 +22,7 @@ void MasterSession::armWatchdog() {
     Clock::time_point due =
         handshaken_ ? lastReceived_ + silenceLimit_ : accepted_ + limits.handshakeTime();
     // While reading waits for the output to drain, the master cannot finish its frame.
-    if (frameBegun_ && !outputOverSince_)
+    if (frameBegun_ && !readPaused_)
         due = std::min(due, *frameBegun_ + limits.frameTime());
     if (untrustedSince_)
         due = std::min(due, *untrustedSince_ + limits.untrustedTime());
@@ -57,7 +57,7 @@ void MasterSession::onWatchdog() {
                        " bytes sent to the master stayed unread for " +
                        millisecondsText(limits.outputTime()),
                    DROVIK_LOG_LIMIT);
-    if (frameBegun_ && !outputOverSince_ && now >= *frameBegun_ + limits.frameTime())
+    if (frameBegun_ && !readPaused_ && now >= *frameBegun_ + limits.frameTime())
         return end("a frame was not finished within " + millisecondsText(limits.frameTime()),
                    DROVIK_LOG_LIMIT);
     if (untrustedSince_ && now >= *untrustedSince_ + limits.untrustedTime())

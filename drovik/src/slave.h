@@ -80,7 +80,10 @@ private:
     // Dispatches the frames that have arrived, then reads on, unless the master's unsent output
     // has passed its limit: then reading waits until it drains.
     void processFrames();
-    void resumeReading();
+    // Network thread: the unsent output has passed its limit; its deadline starts, and reading
+    // resumes (if it stopped) once it has drained.
+    void outputOver();
+    void outputDrained();
     void dispatch(const wire::FrameView &frame);
     void onHello(std::span<const uint8_t> body);
     void onJob(std::span<const uint8_t> body);
@@ -112,7 +115,9 @@ private:
     std::chrono::milliseconds silenceLimit_{10000};
     std::optional<Clock::time_point> frameBegun_;       // a frame is partly here
     std::optional<Clock::time_point> untrustedSince_;   // not trusted
-    std::optional<Clock::time_point> outputOverSince_;  // not read: too much output waits
+    std::optional<Clock::time_point> outputOverSince_;  // too much output waits
+    bool readPaused_ = false;                           // not read until the output drains
+    std::atomic<bool> outputReported_{false};           // outputOver is posted or has run
     Clock::time_point watchdogDue_ = Clock::time_point::max();
     bool handshaken_ = false;
     bool closing_ = false;  // a goodbye was sent or the connection was closed
@@ -175,6 +180,8 @@ public:
     bool addJob(JobDefinition definition);
     std::shared_ptr<const JobDefinition> findJob(const std::string &name) const;
     int32_t countJobs() const;
+    // The most values any registered job takes.
+    size_t largestSignature() const { return largestSignature_.load(); }
 
     std::atomic<Drovik_AccessCheck> accessCheck{nullptr};
     std::atomic<Drovik_XtraDataDeinit> deinitCallback{nullptr};
@@ -214,6 +221,7 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     WorkerPool pool_;
     std::thread network_;
+    std::atomic<size_t> largestSignature_{0};
 
     mutable std::mutex lock_;  // guards the fields below
     std::condition_variable sessionsChanged_;

@@ -120,6 +120,8 @@ void SlaveServer::admit(asio::ip::tcp::socket socket) {
 bool SlaveServer::addJob(JobDefinition definition) {
     auto d = std::make_shared<const JobDefinition>(std::move(definition));
     std::lock_guard guard(lock_);
+    if (d->signature.size() > largestSignature_.load())
+        largestSignature_.store(d->signature.size());
     jobs_[d->name] = d;
     return true;
 }

@@ -7,38 +7,6 @@ namespace {
 
 using Connection = LoopbackTest;
 
-// Helpers for writing frames by hand.
-void putU32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void putU16(Bytes &b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-Bytes frame(uint8_t type, const Bytes &body) {
-    Bytes f;
-    putU32(f, static_cast<uint32_t>(body.size() + 1));
-    f.push_back(type);
-    f.insert(f.end(), body.begin(), body.end());
-    return f;
-}
-Bytes helloFrame() {
-    Bytes body;
-    putU32(body, 0x4B565244);  // "DRVK"
-    putU16(body, 1);
-    putU32(body, 100);
-    putU32(body, 1000);
-    putU16(body, 0);
-    return frame(1, body);
-}
-Bytes welcomeFrame() {
-    Bytes body;
-    putU32(body, 0x4B565244);
-    putU16(body, 1);
-    return frame(2, body);
-}
-
 intptr_t firstMaster(intptr_t slave) {
     for (int i = 0; i < 2000; ++i) {
         if (intptr_t m = Drovik_Slave_IterateMasters(slave, 0))

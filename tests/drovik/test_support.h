@@ -153,11 +153,51 @@ inline int32_t longOf(const Event &e) {
     return v;
 }
 
+// Helpers for writing frames by hand.
+inline void putU32(Bytes &b, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+inline void putU16(Bytes &b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline Bytes frame(uint8_t type, const Bytes &body) {
+    Bytes f;
+    putU32(f, static_cast<uint32_t>(body.size() + 1));
+    f.push_back(type);
+    f.insert(f.end(), body.begin(), body.end());
+    return f;
+}
+// A HELLO that promises a ping every 100 ms and asks to be dropped after timeoutMs of silence.
+inline Bytes helloFrame(uint32_t timeoutMs = 1000) {
+    Bytes body;
+    putU32(body, 0x4B565244);  // "DRVK"
+    putU16(body, 1);
+    putU32(body, 100);
+    putU32(body, timeoutMs);
+    putU16(body, 0);
+    return frame(1, body);
+}
+inline Bytes welcomeFrame() {
+    Bytes body;
+    putU32(body, 0x4B565244);
+    putU16(body, 1);
+    return frame(2, body);
+}
+
 // A plain TCP peer on loopback for tests that need a slave or master that misbehaves.
 class RawPeer {
 public:
     RawPeer() : socket_(io_) {}
     explicit RawPeer(int32_t port) : socket_(io_) {
+        socket_.connect({asio::ip::address_v4::loopback(), static_cast<uint16_t>(port)});
+    }
+    // Connects from another loopback address (127.0.0.0/8 is all loopback), so that the slave
+    // sees a peer of its own.
+    RawPeer(int32_t port, const char *from) : socket_(io_) {
+        socket_.open(asio::ip::tcp::v4());
+        socket_.bind({asio::ip::make_address(from), 0});
         socket_.connect({asio::ip::address_v4::loopback(), static_cast<uint16_t>(port)});
     }
     asio::ip::tcp::socket &socket() { return socket_; }
