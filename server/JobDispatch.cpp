@@ -6,6 +6,15 @@
 #include "Log.h"
 #include "UserName.h"
 
+namespace {
+
+bool LoggedIn(Session &session) {
+    std::lock_guard guard(session.mutex);
+    return !session.user.empty();
+}
+
+}  // namespace
+
 JobDispatch::JobDispatch(drovik::Slave &slave, ServerContext &context)
     : slave_(slave), context_(context) {
     slave_.setAccessCheck(
@@ -99,7 +108,13 @@ void JobDispatch::add(const std::string &name, const std::string &parameterTypes
                           if (!session)
                               return DROVIK_EVENT_DENIED;
                           context_.router.jobArrived(*session);
-                          return handler(job, session);
+                          const bool wasLoggedIn = LoggedIn(*session);
+                          int32_t result = handler(job, session);
+                          // A login makes the connection trusted in the library's connection
+                          // limits; a logout makes it untrusted again.
+                          if (LoggedIn(*session) != wasLoggedIn)
+                              slave_.setTrusted(job.master(), !wasLoggedIn);
+                          return result;
                       } catch (const std::exception &e) {
                           LogEvent("job ", name, " failed: ", e.what());
                       } catch (...) {

@@ -98,6 +98,40 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
                    "How long a login or registration waits for a hash slot before it is refused")
         ->check(CLI::Range(0, 60000));
 
+    app.add_option("--max-connections", o.maxConnections,
+                   "Connections at once (0: the open-file limit, raised to its hard limit at "
+                   "start, less 128)")
+        ->check(CLI::Range(0, 10000000));
+    app.add_option("--max-connections-per-address", o.maxConnectionsPerAddress,
+                   "Connections at once from one address (IPv6: one /64)")
+        ->check(CLI::Range(1, 10000000));
+    app.add_option("--max-untrusted-connections", o.maxUntrusted,
+                   "Connections not logged in at once; beyond it a new one closes the oldest of "
+                   "the address with the most (0: a quarter of --max-connections)")
+        ->check(CLI::Range(0, 10000000));
+    app.add_option("--handshake-seconds", o.handshakeSeconds,
+                   "Time a new connection has to introduce itself")
+        ->check(CLI::Range(1, 3600));
+    app.add_option("--frame-seconds", o.frameSeconds,
+                   "Time a client has to finish sending a request once it began")
+        ->check(CLI::Range(1, 3600));
+    app.add_option("--max-silence-seconds", o.maxSilenceSeconds,
+                   "Longest silence allowed to a client, whatever heartbeat it asks for")
+        ->check(CLI::Range(1, 86400));
+    app.add_option("--login-grace-seconds", o.loginGraceSeconds,
+                   "Time a connection may stay without a login before it is closed")
+        ->check(CLI::Range(1, 86400));
+    app.add_option("--output-limit-kib", o.outputLimitKiB,
+                   "Unread replies in KiB beyond which a client's requests are not read until it "
+                   "catches up")
+        ->check(CLI::Range(16, 1 << 20));
+    app.add_option("--output-stall-seconds", o.outputStallSeconds,
+                   "Time a client may stay over --output-limit-kib before it is disconnected")
+        ->check(CLI::Range(1, 3600));
+    app.add_option("--max-frame-bytes", o.maxFrameBytes,
+                   "Largest request in bytes (0: the largest avatar or text plus 64 KiB)")
+        ->check(CLI::Range(0, 16 << 20));
+
     app.add_option("--workers", o.workers, "Job threads (0: twice the cores, at least 8)")
         ->check(CLI::Range(0, 256));
     app.add_option("--job-limit", o.jobLimit, "Jobs one connection may run at once")

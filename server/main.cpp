@@ -14,6 +14,7 @@
 #include "Log.h"
 #include "ServerContext.h"
 #include "ServerOptions.h"
+#include "SlaveSettings.h"
 #include "StopSignal.h"
 #include "jobs/Jobs.h"
 #include "store/Store.h"
@@ -37,6 +38,7 @@ struct SlaveStopper {
 };
 
 int run(const ServerOptions &options) {
+    const int64_t openFiles = RaiseOpenFileLimit();
     Store store(options.db);
     StopRequest stop;
     StopSignalWatcher watcher(stop);
@@ -48,11 +50,15 @@ int run(const ServerOptions &options) {
     });
     EnsureAdminPassword(store, context.hasher, options.adminPasswordFile);
 
-    drovik::Slave slave(options.bind, options.port, JobThreads(options));
+    drovik::Slave slave(options.bind, options.port, JobThreads(options), &LogLibraryEvent);
     if (!slave.ok()) {
         LogEvent("cannot listen on ", options.bind, ":", options.port, ": ", slave.error());
         return 1;
     }
+    // Set before anyone is told the port; until then only a connection that raced the start
+    // meets the library's defaults.
+    if (!ApplySlaveLimits(slave, options, openFiles))
+        return 1;
     listening = &slave;
     JobDispatch dispatch(slave, context);
     SlaveStopper stopper{slave};

@@ -44,7 +44,8 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
         (folder / "community.db").string(), "--admin-password-file", passwordFile.string(),
         "--hash-ops", "1", "--hash-memory-kib", "8",
         // Every test client comes from one address, and tests log many users in at once.
-        "--registration-burst", "10000", "--address-flood-burst", "100000", "--hash-slots", "256"};
+        "--registration-burst", "10000", "--address-flood-burst", "100000", "--hash-slots", "256",
+        "--max-connections-per-address", "100000"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char *> argv;
     for (std::string &a : args)
