@@ -69,4 +69,5 @@ void Inbox::reset() {
     windowEnd_ = 0;
     storeAhead_ = true;
     streamed_.clear();
+    removal_ = 0;
 }

@@ -68,6 +68,9 @@ public:
     void popStreamed();
     // The ids of the private messages streamed since the last call.
     std::vector<int64_t> takeStreamed();
+    // The writer's ticket of the last removal of streamed messages: a later stream waits for it.
+    uint64_t removal() const { return removal_; }
+    void setRemoval(uint64_t ticket) { removal_ = ticket; }
 
     bool empty() const { return messages_.empty(); }
     size_t size() const { return messages_.size(); }
@@ -91,4 +94,5 @@ private:
     int64_t windowEnd_ = 0;
     bool storeAhead_ = true;
     std::vector<int64_t> streamed_;
+    uint64_t removal_ = 0;
 };

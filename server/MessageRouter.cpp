@@ -63,8 +63,15 @@ size_t MessageRouter::sendGlobal(const std::string &sender, std::string text) {
 
 int32_t MessageRouter::stream(Session &session, int32_t max,
                               const std::function<bool(std::span<const uint8_t>)> &send) {
+    {
+        std::lock_guard guard(session.mutex);
+        fillLocked(session);
+        if (session.inbox.empty())
+            return 0;
+    }
+    // Not while holding the session's mutex, which the writer's thread takes.
+    settle(session);
     std::lock_guard guard(session.mutex);
-    fillLocked(session);
     int32_t sent = 0;
     while (sent < max && !session.inbox.empty()) {
         if (!send(session.inbox.front()->streamed))
@@ -76,21 +83,20 @@ int32_t MessageRouter::stream(Session &session, int32_t max,
 }
 
 void MessageRouter::jobArrived(Session &session) {
-    std::vector<int64_t> received;
-    std::string user;
+    std::lock_guard guard(session.mutex);
+    std::vector<int64_t> received = session.inbox.takeStreamed();
+    if (!received.empty() && !session.user.empty())
+        session.inbox.setRemoval(writer_.remove(session.user, std::move(received)));
+}
+
+void MessageRouter::settle(Session &session) {
+    uint64_t ticket;
     {
         std::lock_guard guard(session.mutex);
-        received = session.inbox.takeStreamed();
-        user = session.user;
+        ticket = session.inbox.removal();
     }
-    if (received.empty() || user.empty())
-        return;
-    // Waits for the commit (not holding the session's mutex, which the writer's thread takes),
-    // so that a later stream never goes out while an earlier one could still come again.
-    if (!writer_.remove(user, std::move(received)))
-        LogEvent("received messages of ", user,
-                 " stay in the store: it cannot commit; they "
-                 "will be delivered again");
+    if (ticket != 0)
+        writer_.waitFor(ticket);
 }
 
 void MessageRouter::fillLocked(Session &session) {

@@ -31,8 +31,12 @@ public:
     int32_t stream(Session &session, int32_t max,
                    const std::function<bool(std::span<const uint8_t>)> &send);
     // Another job of the session has arrived. The client's jobs are serialised, so it has
-    // received what the session's earlier jobs streamed: those messages leave the store.
+    // received what the session's earlier jobs streamed: those messages leave the store. The
+    // removal is committed in the background; the session's next stream and its logout wait for
+    // it, so that only the last stream of a connection can ever come twice.
     void jobArrived(Session &session);
+    // Waits until the removals jobArrived started for the session are committed.
+    void settle(Session &session);
 
     // With the session's mutex held: the session's account has just logged in; its inbox starts
     // over from what the store keeps for it.

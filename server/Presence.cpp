@@ -31,6 +31,7 @@ Presence::LoginOutcome Presence::login(const SessionPtr &session, const std::str
 }
 
 std::string Presence::logout(const SessionPtr &session) {
+    router_.settle(*session);  // what the session proved received is gone before it ends
     std::lock_guard guard(session->mutex);
     std::string name = session->user;
     logoutLocked(*session);

@@ -5,6 +5,8 @@
 
 struct MessageWriter::Change {
     bool isRemoval = false;
+    bool detached = false;  // nobody waits for it: the writer deletes it when done
+    uint64_t ticket = 0;
     std::string recipient, sender, text;
     std::vector<int64_t> ids;
     Result result;
@@ -17,7 +19,12 @@ MessageWriter::MessageWriter(const std::filesystem::path &file, int64_t perRecip
       table_(db_),
       limit_(perRecipientLimit),
       committed_(std::move(committed)),
-      thread_([this] { run(); }) {}
+      checkpointDb_(file),
+      thread_([this] { run(); }),
+      checkpointThread_([this] { checkpoints(); }) {
+    // Checkpoints are the other thread's.
+    db_.exec("PRAGMA wal_autocheckpoint=0");
+}
 
 MessageWriter::~MessageWriter() {
     {
@@ -25,18 +32,27 @@ MessageWriter::~MessageWriter() {
         stopping_ = true;
     }
     queued_.notify_one();
+    checkpointDue_.notify_one();
     thread_.join();
+    checkpointThread_.join();
     LogEvent("private messages: ", counts_.kept, " kept and ", counts_.removed, " removed in ",
              counts_.commits, " commits (", counts_.failedCommits, " failed)");
+}
+
+uint64_t MessageWriter::enqueue(Change *change) {
+    // With the mutex held.
+    change->ticket = ++tickets_;
+    queue_.push_back(change);
+    if (queue_.size() == 1)
+        queued_.notify_one();
+    return change->ticket;
 }
 
 MessageWriter::Result MessageWriter::submit(Change &change) {
     std::unique_lock guard(mutex_);
     if (stopping_)
         return Result{Status::Failed, 0};
-    queue_.push_back(&change);
-    if (queue_.size() == 1)
-        queued_.notify_one();
+    enqueue(&change);
     done_.wait(guard, [&] { return change.done; });
     return change.result;
 }
@@ -50,12 +66,21 @@ MessageWriter::Result MessageWriter::add(std::string recipient, std::string send
     return submit(change);
 }
 
-bool MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) {
-    Change change;
-    change.isRemoval = true;
-    change.recipient = std::move(recipient);
-    change.ids = std::move(ids);
-    return submit(change).status == Status::Kept;
+uint64_t MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) {
+    auto change = std::make_unique<Change>();
+    change->isRemoval = true;
+    change->detached = true;
+    change->recipient = std::move(recipient);
+    change->ids = std::move(ids);
+    std::lock_guard guard(mutex_);
+    if (stopping_)
+        return 0;
+    return enqueue(change.release());
+}
+
+void MessageWriter::waitFor(uint64_t ticket) {
+    std::unique_lock guard(mutex_);
+    done_.wait(guard, [&] { return finished_ >= ticket || (stopping_ && queue_.empty()); });
 }
 
 MessageWriter::Counts MessageWriter::counts() {
@@ -69,15 +94,22 @@ void MessageWriter::run() {
         {
             std::unique_lock guard(mutex_);
             queued_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty())
+            if (queue_.empty()) {
+                done_.notify_all();
                 return;  // stopping, and nothing left to commit
+            }
             batch.swap(queue_);
         }
         commit(batch);
         {
             std::lock_guard guard(mutex_);
-            for (Change *change : batch)
-                change->done = true;
+            for (Change *change : batch) {
+                finished_ = change->ticket;
+                if (change->detached)
+                    delete change;
+                else
+                    change->done = true;
+            }
         }
         done_.notify_all();
         batch.clear();
@@ -136,8 +168,12 @@ void MessageWriter::commit(std::vector<Change *> &batch) {
     } catch (const std::exception &e) {
         // Nothing of this batch is kept, and the counts may have counted some of it.
         perRecipient_.clear();
-        for (Change *change : batch)
+        for (Change *change : batch) {
             change->result = Result{Status::Failed, 0};
+            if (change->isRemoval)
+                LogEvent(change->ids.size(), " received message(s) of ", change->recipient,
+                         " stay in the store and will be delivered again");
+        }
         std::lock_guard guard(mutex_);
         ++counts_.failedCommits;
         if (IsLoggedOccurrence(counts_.failedCommits))
@@ -158,4 +194,23 @@ void MessageWriter::commit(std::vector<Change *> &batch) {
     counts_.kept += kept;
     counts_.removed += removed;
     ++counts_.commits;
+}
+
+// A passive checkpoint copies what it can without holding up the writer; the log is started over
+// by the next commit once all of it has been copied.
+void MessageWriter::checkpoints() {
+    constexpr auto kInterval = std::chrono::milliseconds(200);
+    std::unique_lock guard(mutex_);
+    while (!stopping_) {
+        checkpointDue_.wait_for(guard, kInterval, [&] { return stopping_; });
+        if (stopping_ || counts_.commits == checkpointedAt_)
+            continue;
+        checkpointedAt_ = counts_.commits;
+        guard.unlock();
+        int rc = sqlite3_wal_checkpoint_v2(checkpointDb_.handle(), nullptr,
+                                           SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+            LogEvent(StoreErrorText(checkpointDb_.handle(), rc, "checkpoint"));
+        guard.lock();
+    }
 }

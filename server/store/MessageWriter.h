@@ -41,9 +41,11 @@ public:
     };
     // Keeps the message; returns once it is committed, or refused.
     Result add(std::string recipient, std::string sender, std::string text);
-    // Removes the recipient's messages with these ids; returns once that is committed. False
-    // when the store failed, and the messages are still kept.
-    bool remove(std::string recipient, std::vector<int64_t> ids);
+    // Queues the removal of the recipient's messages with these ids and returns at once, with a
+    // ticket for waitFor. If the store fails the messages stay kept (and are logged).
+    uint64_t remove(std::string recipient, std::vector<int64_t> ids);
+    // Returns once every change queued up to the ticket has been committed (or has failed).
+    void waitFor(uint64_t ticket);
 
     struct Counts {
         uint64_t kept = 0, removed = 0, commits = 0, failedCommits = 0;
@@ -52,7 +54,9 @@ public:
 
 private:
     struct Change;
+    uint64_t enqueue(Change *change);
     void run();
+    void checkpoints();
     void commit(std::vector<Change *> &batch);
     void apply(Change &change);
     int64_t &countOf(const std::string &recipient);
@@ -66,10 +70,16 @@ private:
     std::mutex mutex_;  // guards the fields below
     std::condition_variable queued_, done_;
     std::vector<Change *> queue_;
+    uint64_t tickets_ = 0, finished_ = 0;  // changes queued and finished so far
     bool stopping_ = false;
     Counts counts_;
+    std::condition_variable checkpointDue_;
+    uint64_t checkpointedAt_ = 0;  // counts_.commits at the last checkpoint
 
     // Only the writer's thread touches these: messages kept per recipient, counted once.
     std::unordered_map<std::string, int64_t> perRecipient_;
-    std::thread thread_;  // last: starts once everything above exists
+    // Copies the log into the store file on a connection of its own, so that no commit waits
+    // for that copy and its fsync.
+    Database checkpointDb_;
+    std::thread thread_, checkpointThread_;  // last: start once everything above exists
 };
