@@ -31,7 +31,7 @@ void UseParentWindow(QWidget *window) {
 
 QGroupBox *CreateGroupFrame(const char *name, const QString &text, ControlPlace place) {
     // A sibling of the controls drawn inside it, created before them so it lies beneath them.
-    return Place(new QGroupBox(text, CurrentParent), name, place);
+    return Place(new GroupFrame(text, CurrentParent), name, place);
 }
 
 QLabel *CreateLabel(const char *name, const QString &text, ControlPlace place) {

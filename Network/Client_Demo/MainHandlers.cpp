@@ -6,12 +6,12 @@
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/ControlState.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Common/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/Handlers.h"
 #include "Network/Client_Demo/ProfileDisplay.h"
 #include "Network/Client_Demo/TextCodec.h"
 #include "Network/Client_Demo/Translators.h"
+#include "Network/Common/CurrentLocation.h"
 
 int32_t PortFromText(const QString &text) {
     qsizetype i = 0;
@@ -51,10 +51,15 @@ void TakeLoginFields() {
     FrontEndState.LoginPassword = ToWire(Controls.Main.PassField->text());
 }
 
-void LogInWithLoginFields() {
+// A refused login leaves the connection with the account it had: while one is logged in, its name
+// and password stay, so that its own profile is still recognised as its own.
+void LogInWithLoginFields(const std::string &previousName, const std::string &previousPassword) {
     FrontEndState.LastReplyCode = User_Login(FrontEndState.LoginName, FrontEndState.LoginPassword);
     if (CheckLoginResult(FrontEndState.LastReplyCode) == 1) {
         FrontEndState.LoggedIn = 1;
+    } else if (FrontEndState.LoggedIn != 0) {
+        FrontEndState.LoginName = previousName;
+        FrontEndState.LoginPassword = previousPassword;
     }
 }
 
@@ -62,19 +67,26 @@ void LogInWithLoginFields() {
 
 void RegisterButtonHandler() {
     RecordLocation();
+    const std::string previousName = FrontEndState.LoginName;
+    const std::string previousPassword = FrontEndState.LoginPassword;
     TakeLoginFields();
     FrontEndState.LastReplyCode =
         User_Register(FrontEndState.LoginName, FrontEndState.LoginPassword);
     if (CheckRegisterResult(FrontEndState.LastReplyCode) == 1) {
-        LogInWithLoginFields();
+        LogInWithLoginFields(previousName, previousPassword);
+    } else if (FrontEndState.LoggedIn != 0) {
+        FrontEndState.LoginName = previousName;
+        FrontEndState.LoginPassword = previousPassword;
     }
     SetLoginControls(FrontEndState.LoggedIn);
 }
 
 void LoginButtonHandler() {
     RecordLocation();
+    const std::string previousName = FrontEndState.LoginName;
+    const std::string previousPassword = FrontEndState.LoginPassword;
     TakeLoginFields();
-    LogInWithLoginFields();
+    LogInWithLoginFields(previousName, previousPassword);
     SetLoginControls(FrontEndState.LoggedIn);
 }
 

@@ -1,6 +1,5 @@
 #include "Network/Client_Demo/TextCodec.h"
 
-#include <QFile>
 #include <array>
 #include <cstdint>
 
@@ -62,9 +61,11 @@ QString FromWire(std::string_view bytes) {
 }
 
 std::string ToLocalPath(const QString &path) {
-    return QFile::encodeName(path).toStdString();
+    // UTF-8 on every platform: the request layer makes the file system's own path of it (the
+    // wide-character one on Windows), so no name is squeezed through a local 8-bit code page.
+    return path.toStdString();
 }
 
 QString FromLocalPath(const std::string &path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return QString::fromStdString(path);
 }

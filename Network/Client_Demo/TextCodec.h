@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-// A local file path as the request layer opens it (the file system's encoding), and back.
+// A local file path as the request layer takes it (UTF-8 on every platform), and back.
 std::string ToLocalPath(const QString &path);
 QString FromLocalPath(const std::string &path);
 

@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
 
 MainWindowWidget::MainWindowWidget()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -35,6 +37,36 @@ void ImageControl::mouseDoubleClickEvent(QMouseEvent *event) {
         return;
     }
     QLabel::mouseDoubleClickEvent(event);
+}
+
+void ImageControl::paintEvent(QPaintEvent *event) {
+    QFrame::paintEvent(event);  // the sunken border only
+    const QPixmap shown = pixmap();
+    if (shown.isNull()) {
+        return;
+    }
+    QPainter painter(this);
+    painter.setClipRect(contentsRect());
+    painter.drawPixmap(contentsRect().topLeft(), shown);
+}
+
+GroupFrame::GroupFrame(const QString &title, QWidget *parent) : QGroupBox(title, parent) {}
+
+void GroupFrame::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    const QFontMetrics metrics = fontMetrics();
+    // An etched rectangle drawn here rather than by the style, whose group-box frame leaves room
+    // for the title above itself and so ends up below it.
+    const QRect frame = rect().adjusted(0, metrics.height() / 2, -1, -1);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(frame.adjusted(1, 1, 0, 0));
+    // The title on the window's background, over the line.
+    const QRect titleArea(6, 0, metrics.horizontalAdvance(title()) + 6, metrics.height());
+    painter.fillRect(titleArea, palette().window());
+    style()->drawItemText(&painter, titleArea, Qt::AlignCenter, palette(), isEnabled(), title(),
+                          QPalette::WindowText);
 }
 
 LeftDoubleClickFilter::LeftDoubleClickFilter(QObject *parent,

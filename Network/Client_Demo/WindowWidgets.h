@@ -3,6 +3,7 @@
 // that turns a left double-click into a call.
 #pragma once
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QObject>
 #include <QWidget>
@@ -32,6 +33,7 @@ protected:
 };
 
 // Shows one picture or nothing, with a sunken border; a left double-click calls OnLeftDoubleClick.
+// The picture is drawn as it is whether the control is enabled or not (a QLabel would fade it).
 class ImageControl : public QLabel {
 public:
     explicit ImageControl(QWidget *parent);
@@ -39,6 +41,18 @@ public:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A group frame whose top line runs through the middle of its title, as the platform's group
+// boxes draw it, so that it stays above the controls placed inside it (a QGroupBox under some
+// styles draws the line below the title, right through them). Same place and size as given.
+class GroupFrame : public QGroupBox {
+public:
+    GroupFrame(const QString &title, QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // Installed on a widget (for a list box: on its viewport); calls Action on a left double-click

@@ -6,9 +6,9 @@
 
 #include "Network/Client/Client.h"
 #include "Network/Client_Demo/Controls.h"
-#include "Network/Common/CurrentLocation.h"
 #include "Network/Client_Demo/FrontEndState.h"
 #include "Network/Client_Demo/TextCodec.h"
+#include "Network/Common/CurrentLocation.h"
 #include "protocol/TextFormats.h"
 
 void PostChatLines(QStringList lines) {
@@ -34,9 +34,18 @@ void PostOnlineNames(QStringList names) {
     QMetaObject::invokeMethod(
         list,
         [list, names = std::move(names)] {
+            // The selected name stays selected when it is still online, so that a double-click
+            // that falls across a refresh still opens that user's profile.
+            const QList<QListWidgetItem *> selected = list->selectedItems();
+            const QString keep = selected.isEmpty() ? QString() : selected[0]->text();
             list->setUpdatesEnabled(false);
             list->clear();
             list->addItems(names);
+            if (!keep.isNull()) {
+                if (const qsizetype row = names.indexOf(keep); row >= 0) {
+                    list->setCurrentRow(static_cast<int>(row));
+                }
+            }
             list->setUpdatesEnabled(true);
         },
         Qt::QueuedConnection);

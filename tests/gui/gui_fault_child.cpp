@@ -3,6 +3,7 @@
 // OK, and then, by its argument:
 //   main    writes to a read-only page on the main thread
 //   worker  divides by zero in floating point on a thread of its own
+//   request faults inside a request, where the request layer builds its parameter list
 //   normal  closes MainWindow, as the close box does
 // Before faulting it prints "FAULT-AT line file" of the location it records.
 #include <fenv.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "Network/Client/Client.h"
 #include "Network/Client_Demo/ClientDemo.h"
 #include "Network/Common/CurrentLocation.h"
 
@@ -51,6 +53,12 @@ void WriteToReadOnlyPage() {
     *static_cast<volatile int *>(page) = 1;
 }
 
+// Stands in for the library's entry point: the fault happens while a request runs.
+int32_t DROVIK_CALL FaultingAddString(intptr_t, const char *) {
+    WriteToReadOnlyPage();
+    return 0;
+}
+
 volatile double Zero = 0.0;
 volatile double Dividend = 7.0;
 
@@ -71,6 +79,13 @@ int main(int argc, char *argv[]) {
         QTimer::singleShot(50, [] {
             RecordAndPrintLocation();
             WriteToReadOnlyPage();
+        });
+    } else if (mode == "request") {
+        QTimer::singleShot(50, [] {
+            // The handler's location; the report must name the request layer's own instead.
+            RecordAndPrintLocation();
+            Cluster::Drovik_Parameter_AddString = &FaultingAddString;
+            User_SendGlobalMessage("hello");
         });
     } else if (mode == "worker") {
         std::thread([] {

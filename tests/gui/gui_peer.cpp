@@ -104,6 +104,9 @@ std::string Run(const std::string &line) {
         const std::vector<std::string> v = SplitBars(Rest(in));
         return std::to_string(User_SetProfile(v[0], v[1], v[2], v[3], v[4], v[5], v[6]));
     }
+    if (command == "setavatar") {
+        return std::to_string(User_SetProfileAvatar(Rest(in)));
+    }
     if (command == "getprofile") {
         in >> a;
         DeleteCachedProfile(a);  // always the server's current text

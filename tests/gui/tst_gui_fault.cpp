@@ -57,6 +57,19 @@ private slots:
         VerifyReport(run, QStringLiteral("Division by zero (floating-point)"));
     }
 
+    void faultInsideARequestNamesTheRequestLayer() {
+        const ChildRun run = Run(QStringLiteral(FAULT_CHILD_PATH), QStringLiteral("request"));
+        QCOMPARE(run.Status, QProcess::NormalExit);
+        QCOMPARE(run.ExitCode, 128 + SIGSEGV);
+        static const QRegularExpression report(QStringLiteral(
+            "BOX Error\\|Invalid memory access\\\\rLine: (\\d+)\\\\rFile: (\\S+)\\|buttons 1"));
+        const QRegularExpressionMatch match = report.match(run.Output);
+        QVERIFY2(match.hasMatch(), qPrintable(run.Output));
+        QVERIFY2(match.captured(2).endsWith(QStringLiteral("Network/Client/RoundTrip.cpp")),
+                 qPrintable(run.Output));
+        QVERIFY(match.captured(1).toInt() > 0);
+    }
+
     void closingMainWindowEndsWithZero() {
         const ChildRun run = Run(QStringLiteral(FAULT_CHILD_PATH), QStringLiteral("normal"));
         QCOMPARE(run.Status, QProcess::NormalExit);

@@ -78,11 +78,20 @@ void OpenInRequester(QFileDialog *dialog, const QString &path) {
     static_cast<QDialog *>(dialog)->accept();
 }
 
-QString MakePicture(const QTemporaryDir &dir, const QString &name, QSize size) {
+const QColor AliceColour(200, 30, 30);
+const QColor BobColour(30, 160, 40);
+
+QString MakePicture(const QTemporaryDir &dir, const QString &name, QSize size,
+                    QColor colour = AliceColour) {
     QImage image(size, QImage::Format_ARGB32);
-    image.fill(QColor(200, 30, 30));
+    image.fill(colour);
     const QString path = dir.filePath(name);
     return image.save(path, "PNG") ? path : QString();
+}
+
+// The colour AvatarImage shows a little inside its border, as drawn on the screen.
+QColor ShownAvatarColour() {
+    return FindControl(QStringLiteral("AvatarImage"))->grab().toImage().pixelColor(8, 8);
 }
 
 }  // namespace
@@ -124,6 +133,33 @@ private slots:
     }
 
     void cleanupTestCase() { ClientDemo_ShutDown(); }
+
+    // Each frame's top line runs through the middle of its title, above the controls inside it:
+    // where they sit, the frame itself draws nothing.
+    void framesDrawNothingWhereTheirControlsSit() {
+        const QList<QPair<const char *, QStringList>> rows = {
+            {"ServerFrame",
+             {"HostLabel", "HostField", "PortLabel", "PortField", "AdministrateButton",
+              "ConnectButton", "DisconnectButton"}},
+            {"UserFrame",
+             {"UserLabel", "UserField", "PassLabel", "PassField", "LoginButton", "LogoutButton",
+              "RegisterButton"}}};
+        for (const auto &[frameName, controls] : rows) {
+            QWidget *frame = FindControl(QString::fromLatin1(frameName));
+            const QImage drawn = frame->grab().toImage();
+            const QColor empty = drawn.pixelColor(frame->width() / 2, frame->height() / 2);
+            for (const QString &name : controls) {
+                const QRect place = FindControl(name)->geometry().translated(-frame->pos());
+                QVERIFY2(frame->rect().contains(place), qPrintable(name));
+                for (int y = place.top(); y <= place.bottom(); ++y) {
+                    for (int x = place.left(); x <= place.right(); ++x) {
+                        QVERIFY2(drawn.pixelColor(x, y) == empty,
+                                 qPrintable(QStringLiteral("%1 at %2,%3").arg(name).arg(x).arg(y)));
+                    }
+                }
+            }
+        }
+    }
 
     void failedConnectShowsNothing() {
         SetText("HostField", QStringLiteral("127.0.0.1"));
@@ -396,6 +432,16 @@ private slots:
         QVERIFY(Find<QLabel>("AvatarImage")->pixmap().isNull());
     }
 
+    // Another user's profile is read-only, its controls disabled, but the avatar keeps its colours.
+    void anotherUsersAvatarIsDrawnAsItIs() {
+        const QString green = MakePicture(Pictures, QStringLiteral("bob.png"), {60, 50}, BobColour);
+        QCOMPARE(Bob.Command(QStringLiteral("setavatar ") + green), QStringLiteral("1"));
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QVERIFY(!IsEnabled("AvatarImage"));
+        QCOMPARE(Find<QLabel>("AvatarImage")->pixmap().size(), QSize(60, 50));
+        QCOMPARE(ShownAvatarColour(), BobColour);
+    }
+
     void failedLoginWhileLoggedInKeepsTheLogin() {
         Click("AdministrateButton");
         QVERIFY(IsShown("AdminWindow"));
@@ -407,6 +453,46 @@ private slots:
         QVERIFY(!IsShown("AdminWindow"));
         QVERIFY(!IsShown("ProfileWindow"));
         QVERIFY(IsEnabled("SendButton"));
+    }
+
+    void refusedLoginKeepsTheOwnProfileEditable() {
+        QCOMPARE(FrontEndState.LoginName, std::string("alice"));
+        QVERIFY(ShowProfileOf(QStringLiteral("alice")));
+        QCOMPARE(FrontEndState.OwnProfileShown, 1);
+        QVERIFY(IsEnabled("SaveButton"));
+        QVERIFY(IsEnabled("FirstNameField"));
+        QCOMPARE(ShownAvatarColour(), AliceColour);  // the own avatar is now cached
+        Click("CloseProfileButton");
+    }
+
+    void selectionSurvivesARefresh() {
+        auto *list = Find<QListWidget>("OnlineList");
+        const QList<QListWidgetItem *> bob =
+            list->findItems(QStringLiteral("bob"), Qt::MatchExactly);
+        QVERIFY(!bob.isEmpty());
+        list->setCurrentItem(bob[0]);
+        const QListWidgetItem *before = list->item(0);
+        // Every refresh makes new items: wait for the next one.
+        QTRY_VERIFY_WITH_TIMEOUT(list->item(0) != before, 10000);
+        const QList<QListWidgetItem *> selected = list->selectedItems();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected[0]->text(), QStringLiteral("bob"));
+    }
+
+    // After a forced login the own profile is that of the account taken over, avatar included,
+    // not the one cached for the account logged in before.
+    void forcedLoginShowsTheNewAccountsAvatar() {
+        Click("AdministrateButton");
+        SetText("AdminPasswordField", TestServer::AdminPassword());
+        QCOMPARE(AnswerBoxesDuring([] { Click("StartAdminButton"); }).size(), 0);
+        SetText("TargetUserField", QStringLiteral("bob"));
+        QCOMPARE(AnswerBoxesDuring([] { Click("ForceLoginButton"); }).size(), 0);
+        QCOMPARE(FrontEndState.LoginName, std::string("bob"));
+        QVERIFY(ShowProfileOf(QStringLiteral("bob")));
+        QCOMPARE(FrontEndState.OwnProfileShown, 1);
+        QCOMPARE(ShownAvatarColour(), BobColour);
+        QCOMPARE(TextOf("FirstNameField"), QStringLiteral("Bob"));
+        Click("CloseProfileButton");
     }
 
     void logoutKeepsTheOldContents() {
