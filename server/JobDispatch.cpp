@@ -31,11 +31,11 @@ void JobDispatch::connectionStarted(intptr_t master) {
     std::string ip = slave_.masterIP(master);
     int32_t port = Drovik_Slave_GetMasterPort(slave_.handle(), master);
     bool created = false;
-    SessionPtr session = context_.sessions.attach(
-        master, ip, port,
-        InboxLimits{static_cast<size_t>(context_.options.inboxLimit),
-                    static_cast<size_t>(context_.options.inboxBytes)},
-        TokenBucket(context_.options.floodBurst, context_.options.floodRate), created);
+    SessionPtr session =
+        context_.sessions.attach(master, ip, port,
+                                 InboxLimits{static_cast<size_t>(context_.options.inboxLimit),
+                                             static_cast<size_t>(context_.options.inboxBytes)},
+                                 created);
     if (created) {
         // The connection's value in the library marks it as having a session, which the
         // library's end-of-connection callback then hands back.

@@ -3,12 +3,11 @@
 #include "protocol/TextFormats.h"
 
 SessionPtr SessionRegistry::attach(intptr_t master, const std::string &ip, int32_t port,
-                                   const InboxLimits &inboxLimits, const TokenBucket &flood,
-                                   bool &created) {
+                                   const InboxLimits &inboxLimits, bool &created) {
     std::lock_guard guard(mutex_);
     auto [it, inserted] = byMaster_.try_emplace(master);
     if (inserted)
-        it->second = std::make_shared<Session>(master, ip, port, inboxLimits, flood);
+        it->second = std::make_shared<Session>(master, ip, port, inboxLimits);
     created = inserted;
     return it->second;
 }

@@ -1,5 +1,5 @@
 // Sessions: what the server knows about each connected client (its address, the account it is
-// logged in with, administrator mode, its inbox, its flood allowance), and the registry of
+// logged in with, administrator mode, its inbox), and the registry of
 // sessions by connection and of logged-in accounts by name.
 //
 // Lock order: a Session's mutex may be held while taking the registry's; never the other way
@@ -15,17 +15,14 @@
 #include <vector>
 
 #include "ChatMessage.h"
-#include "RateLimit.h"
 
 class Session {
 public:
-    Session(intptr_t master, std::string ip, int32_t port, InboxLimits inboxLimits,
-            TokenBucket flood)
+    Session(intptr_t master, std::string ip, int32_t port, InboxLimits inboxLimits)
         : master(master),
           ip(std::move(ip)),
           address(this->ip + ":" + std::to_string(port)),
-          inbox(inboxLimits),
-          flood(flood) {}
+          inbox(inboxLimits) {}
 
     const intptr_t master;      // the library's handle of the connection
     const std::string ip;       // the client's address, the key of the password throttles
@@ -39,7 +36,6 @@ public:
     std::string adminAccount;
     uint64_t refusals = 0;  // jobs refused so far, for the log
     Inbox inbox;
-    TokenBucket flood;
 };
 
 using SessionPtr = std::shared_ptr<Session>;
@@ -48,7 +44,7 @@ class SessionRegistry {
 public:
     // The session of a connection, created on first sight; `created` tells whether it was.
     SessionPtr attach(intptr_t master, const std::string &ip, int32_t port,
-                      const InboxLimits &inboxLimits, const TokenBucket &flood, bool &created);
+                      const InboxLimits &inboxLimits, bool &created);
     SessionPtr find(intptr_t master);
     // Forgets the connection's session and returns it.
     SessionPtr detach(intptr_t master);

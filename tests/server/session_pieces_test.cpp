@@ -95,7 +95,7 @@ protected:
     SessionPtr connect(intptr_t master) {
         bool created = false;
         return sessions.attach(master, "127.0.0.1", int32_t(master), InboxLimits{100000, 1u << 30},
-                               TokenBucket(1e9, 1e9), created);
+                               created);
     }
     std::vector<std::string> drain(Session &session) {
         std::vector<std::string> texts;
@@ -147,8 +147,7 @@ TEST_F(Routing, OfflineMessagesBeyondTheInboxComeOverLaterPolls) {
         router.sendPrivate("ann", "ben", std::to_string(i) + std::string(1000, 'x'));
     bool created = false;
     // Room for about 70 such messages at a time.
-    auto ben =
-        tight.attach(1, "127.0.0.1", 1, InboxLimits{1000, 64 << 10}, TokenBucket(1, 1), created);
+    auto ben = tight.attach(1, "127.0.0.1", 1, InboxLimits{1000, 64 << 10}, created);
     ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
     std::vector<int> order;
     for (int poll = 0; poll < 10; ++poll)
