@@ -1,9 +1,11 @@
 #include "ServerProcess.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,4 +136,31 @@ std::string ServerProcess::log() const {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::vector<std::vector<std::string>> QueryStore(const std::filesystem::path &db,
+                                                 const std::string &sql) {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3 *handle = nullptr;
+    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot open " << db;
+        sqlite3_close(handle);
+        return rows;
+    }
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << sql << ": " << sqlite3_errmsg(handle);
+    } else {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::vector<std::string> row;
+            for (int col = 0; col < sqlite3_column_count(stmt); ++col) {
+                const auto *text = sqlite3_column_text(stmt, col);
+                row.emplace_back(text ? reinterpret_cast<const char *>(text) : "");
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(handle);
+    return rows;
 }

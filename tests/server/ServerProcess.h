@@ -55,3 +55,8 @@ private:
     int exitStatus_ = -1;
     bool exited_ = false;
 };
+
+// The rows of a query on a store file, opened read-only, every column as text ("" for NULL).
+// Fails the test when the store cannot be opened or the query prepared.
+std::vector<std::vector<std::string>> QueryStore(const std::filesystem::path &db,
+                                                 const std::string &sql);

@@ -1,6 +1,5 @@
 // Who may do what: the password throttles, logins on a connection that holds an account, bans,
 // administrator mode, and the privacy of the store's files.
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -121,18 +120,9 @@ TEST_F(Authority, AdministratorModeBelongsToTheAccountThatStartedIt) {
     ASSERT_EQ(root->code("Control_ForceLogin", {std::string("eve")}), 1);
     EXPECT_EQ(root->code("Control_BannUser", {std::string("ann"), 3, 1}), 1);
     ASSERT_EQ(server->stop(SIGTERM), 0);
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((folder.path() / "community.db").c_str(), &db, SQLITE_OPEN_READONLY,
-                              nullptr),
-              SQLITE_OK);
-    sqlite3_stmt *stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT actor FROM admin_log WHERE action='Control_BannUser'",
-                                 -1, &stmt, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)), "root");
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
+    EXPECT_EQ(QueryStore(folder.path() / "community.db",
+                         "SELECT actor FROM admin_log WHERE action='Control_BannUser'"),
+              (std::vector<std::vector<std::string>>{{"root"}}));
 }
 
 TEST_F(Authority, TheEmptyPasswordIsNeverTheAdministratorPassword) {

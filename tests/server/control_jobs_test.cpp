@@ -1,6 +1,4 @@
 // The administrator's jobs: rights, kicks, bans, forced logins, the password and the log.
-#include <sqlite3.h>
-
 #include "ServerFixture.h"
 
 namespace {
@@ -122,31 +120,17 @@ TEST_F(ControlJobs, EveryActionIsRecordedInTheStore) {
     }
     ASSERT_EQ(server->stop(SIGTERM), 0);
 
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((folder.path() / "community.db").c_str(), &db, SQLITE_OPEN_READONLY,
-                              nullptr),
-              SQLITE_OK);
-    sqlite3_stmt *stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db,
-                                 "SELECT at, actor, address, action, target, detail "
-                                 "FROM admin_log ORDER BY id",
-                                 -1, &stmt, nullptr),
-              SQLITE_OK);
     std::vector<std::string> rows;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        EXPECT_GT(sqlite3_column_int64(stmt, 0), 1600000000);
-        EXPECT_EQ(std::string(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 2)))
-                      .rfind("127.0.0.1:", 0),
-                  0u);
+    for (const auto &columns : QueryStore(folder.path() / "community.db",
+                                          "SELECT at, actor, address, action, target, detail "
+                                          "FROM admin_log ORDER BY id")) {
+        EXPECT_GT(std::stoll(columns[0]), 1600000000);
+        EXPECT_EQ(columns[2].rfind("127.0.0.1:", 0), 0u);
         std::string row;
-        for (int col : {1, 3, 4, 5}) {
-            row += reinterpret_cast<const char *>(sqlite3_column_text(stmt, col));
-            row += "|";
-        }
+        for (int col : {1, 3, 4, 5})
+            row += columns[col] + "|";
         rows.push_back(row);
     }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
     const std::vector<std::string> expected = {
         "root|Control_Start|||",
         "root|Control_KickUser|ben||",
