@@ -65,9 +65,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::filesystem::path root(argv[1]);
-    auto frames = root / "frames", params = root / "params";
+    auto frames = root / "frames", params = root / "params", jobHeader = root / "job_header";
     std::filesystem::create_directories(frames);
     std::filesystem::create_directories(params);
+    std::filesystem::create_directories(jobHeader);
 
     std::vector<uint8_t> message = {5,   0,   0,   0,   5,   0,   0,   0,   'a',
                                     'l', 'i', 'c', 'e', 'h', 'e', 'l', 'l', 'o'};
@@ -101,6 +102,20 @@ int main(int argc, char **argv) {
     write(params / "every_type", 0xFF, encoded(everyType()));
     write(params / "empty", 0xFF, encoded({}));
     write(params / "huge_count", 0xFF, {0xFF, 0xFF, 0xFF, 0xFF, 2, 1, 0, 0, 0});
+
+    // JOB bodies, without the frame's length and type.
+    auto body = [](const Frame &f) { return std::vector<uint8_t>(f.begin() + 5, f.end()); };
+    write(jobHeader / "login", 0xFF,
+          body(encodeJob(1, DROVIK_TYPE_LONG, "User_Login", loginList())));
+    write(jobHeader / "every_type", 0xFF,
+          body(encodeJob(2, DROVIK_TYPE_MEMORY, "Params", everyType())));
+    write(jobHeader / "no_params", 0xFF, body(encodeJob(3, DROVIK_TYPE_STRING, "Job", {})));
+    write(jobHeader / "longest_name", 0xFF,
+          body(encodeJob(4, DROVIK_TYPE_NONE, std::string(kMaxJobNameLength, 'j'), {})));
+    std::vector<uint8_t> millions = body(encodeJob(5, DROVIK_TYPE_LONG, "User_Login", {}));
+    ByteWriter(millions).patchU32(millions.size() - 4, 3'300'000);  // counted, and one sent
+    millions.insert(millions.end(), {5, 0, 0, 0, 0});
+    write(jobHeader / "counted_millions", 0xFF, millions);
     std::printf("seeds written to %s\n", root.string().c_str());
     return 0;
 }
