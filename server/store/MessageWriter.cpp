@@ -16,15 +16,13 @@ struct MessageWriter::Change {
 MessageWriter::MessageWriter(const std::filesystem::path &file, int64_t perRecipientLimit,
                              Committed committed)
     : db_(file),
-      table_(db_),
+      // Checkpoints are the other thread's.
+      table_((db_.exec("PRAGMA wal_autocheckpoint=0"), db_)),
       limit_(perRecipientLimit),
       committed_(std::move(committed)),
       checkpointDb_(file),
       thread_([this] { run(); }),
-      checkpointThread_([this] { checkpoints(); }) {
-    // Checkpoints are the other thread's.
-    db_.exec("PRAGMA wal_autocheckpoint=0");
-}
+      checkpointThread_([this] { checkpoints(); }) {}
 
 MessageWriter::~MessageWriter() {
     {
