@@ -91,8 +91,9 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--hash-memory-kib", o.hashMemoryKiB, "Argon2id memory of every password hash")
         ->check(CLI::Range(8u, 1024u * 1024u));
     app.add_option("--hash-slots", o.hashSlots,
-                   "Password hashes running at once; as many more may wait (0: a quarter of the "
-                   "job threads, at least 1)")
+                   "Password hashes of logins running at once, as many more may wait; "
+                   "registrations have half as many of their own (0: a quarter of the job threads, "
+                   "at least 1)")
         ->check(CLI::Range(0, 256));
     app.add_option("--hash-wait-ms", o.hashWaitMs,
                    "How long a login or registration waits for a hash slot before it is refused")
@@ -128,6 +129,10 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--output-stall-seconds", o.outputStallSeconds,
                    "Time a client may stay over --output-limit-kib before it is disconnected")
         ->check(CLI::Range(1, 3600));
+    app.add_option("--untrusted-frame-bytes", o.untrustedFrameBytes,
+                   "Largest request in bytes before a login (enough to register and log in), so "
+                   "that connections without an account cannot hold large unfinished requests")
+        ->check(CLI::Range(4096, 16 << 20));
     app.add_option("--max-frame-bytes", o.maxFrameBytes,
                    "Largest request in bytes (0: the largest avatar or text plus 64 KiB)")
         ->check(CLI::Range(0, 16 << 20));

@@ -54,12 +54,13 @@ struct ServerOptions {
     int32_t maxConnectionsPerAddress = 32;  // IPv6: per /64
     int32_t maxUntrusted = 0;               // not logged in; 0: a quarter of maxConnections
     int32_t handshakeSeconds = 10;
-    int32_t frameSeconds = 30;        // to finish a frame once begun
-    int32_t maxSilenceSeconds = 60;   // caps the silence a client asks for
-    int32_t loginGraceSeconds = 900;  // a connection not logged in is closed after it
-    int32_t outputLimitKiB = 1024;    // unread replies beyond it: the client is not read
-    int32_t outputStallSeconds = 30;  // ... and closed when it stays so this long
-    int32_t maxFrameBytes = 0;        // 0: the largest avatar or text and room for the job
+    int32_t frameSeconds = 30;           // to finish a frame once begun
+    int32_t maxSilenceSeconds = 60;      // caps the silence a client asks for
+    int32_t loginGraceSeconds = 900;     // a connection not logged in is closed after it
+    int32_t outputLimitKiB = 1024;       // unread replies beyond it: the client is not read
+    int32_t outputStallSeconds = 30;     // ... and closed when it stays so this long
+    int32_t maxFrameBytes = 0;           // 0: the largest avatar or text and room for the job
+    int32_t untrustedFrameBytes = 4096;  // before a login: enough to register and log in
 
     int32_t workers = 0;    // job threads; 0: twice the cores, at least 8
     int32_t jobLimit = 16;  // jobs of one connection at once

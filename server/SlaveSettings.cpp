@@ -79,6 +79,9 @@ bool ApplySlaveLimits(drovik::Slave &slave, const ServerOptions &options, int64_
         {DROVIK_LIMIT_OUTPUT_TIME, int64_t{options.outputStallSeconds} * 1000,
          "--output-stall-seconds"},
         {DROVIK_LIMIT_FRAME_BYTES, FrameLimit(options), "--max-frame-bytes"},
+        {DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES,
+         std::min<int64_t>(options.untrustedFrameBytes, FrameLimit(options)),
+         "--untrusted-frame-bytes"},
     };
     for (const auto &s : settings)
         if (!slave.setLimit(s.limit, s.value)) {
@@ -88,7 +91,8 @@ bool ApplySlaveLimits(drovik::Slave &slave, const ServerOptions &options, int64_
     LogEvent("connections: at most ", connections, " (open-file limit ", openFileLimit, "), ",
              options.maxConnectionsPerAddress, " per address, ",
              slave.limit(DROVIK_LIMIT_UNTRUSTED), " not logged in; frames up to ",
-             FrameLimit(options), " bytes");
+             FrameLimit(options), " bytes, ", slave.limit(DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES),
+             " before a login");
     return true;
 }
 

@@ -308,11 +308,17 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobLimit(intptr_t slave, in
 #define DROVIK_LIMIT_OUTPUT_TIME 9
 /* The largest frame a master may send, at least 4096. Default and most: 16 MiB. */
 #define DROVIK_LIMIT_FRAME_BYTES 10
+/* The largest frame an untrusted master may send, at least 4096: what it may do before it is
+ * trusted (log in, say) needs little, and a connection that has not proved anything must not
+ * hold a large unfinished frame. Default 0: as DROVIK_LIMIT_FRAME_BYTES. */
+#define DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES 11
 
-/* Sets a limit (DROVIK_LIMIT_*) to value, at least 1 (DROVIK_LIMIT_UNTRUSTED: at least 0). 1 on
+/* Sets a limit (DROVIK_LIMIT_*) to value, at least 1 (DROVIK_LIMIT_UNTRUSTED and
+ * DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES: at least 0). 1 on
  * success, 0 for an unknown slave or limit or a value out of range. Any thread. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetLimit(intptr_t slave, int32_t limit, int64_t value);
-/* The limit's value in force (DROVIK_LIMIT_UNTRUSTED: as computed when 0), or -1 when unknown. */
+/* The limit's value in force (DROVIK_LIMIT_UNTRUSTED and DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES: as
+ * computed when 0), or -1 when unknown. */
 DROVIK_API int64_t DROVIK_CALL Drovik_Slave_GetLimit(intptr_t slave, int32_t limit);
 /* Marks a master as trusted (1; for example once it has logged in) or not (0). Every connection
  * starts untrusted. Trusted ones do not count against DROVIK_LIMIT_UNTRUSTED and

@@ -231,7 +231,7 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
                      ? kDefaultSilenceLimit
                      : std::chrono::milliseconds(int64_t{hello->heartbeatTimeoutMs} * 2);
     silenceLimit_ = std::clamp<std::chrono::milliseconds>(limit, kMinSilenceLimit, most);
-    assembler_.setMaxLength(server_.limits.frameBytes());
+    assembler_.setMaxLength(frameLimit());
     send(wire::encodeWelcome({}));
     server_.logLine(h, kLogInfo,
                     "master connected from " + address_ + ":" + std::to_string(port_) +

@@ -85,7 +85,15 @@ void MasterSession::trustChanged() {
             self->untrustedSince_ = Clock::now();
             self->wakeBy(*self->untrustedSince_ + self->server_.limits.untrustedTime());
         }
+        // Frames are cut to what the master may send as it is now.
+        if (self->handshaken_)
+            self->assembler_.setMaxLength(self->frameLimit());
     });
+}
+
+uint32_t MasterSession::frameLimit() const {
+    return server_.admission.trusted(this) ? server_.limits.frameBytes()
+                                           : server_.limits.untrustedFrameBytes();
 }
 
 }  // namespace drovik

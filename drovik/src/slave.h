@@ -50,6 +50,8 @@ public:
     // Any thread: trust was given or taken back in the admission counts; the untrusted deadline
     // follows.
     void trustChanged();
+    // The largest frame the master may send now: smaller while it is not trusted.
+    uint32_t frameLimit() const;
     // Network thread: the server shuts down; tells the master and closes.
     void shutdownByServer();
     // Any thread: tells the master it is kicked and closes. False when not connected.

@@ -56,6 +56,12 @@ bool SlaveLimits::set(int32_t limit, int64_t value) {
             return within(outputMs_, 1, kMaxTimeMs);
         case DROVIK_LIMIT_FRAME_BYTES:
             return within(frameBytes_, wire::kMaxHandshakeLength, wire::kMaxFrameLength);
+        case DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES:
+            if (value == 0) {
+                untrustedFrameBytes_.store(0);
+                return true;
+            }
+            return within(untrustedFrameBytes_, wire::kMaxHandshakeLength, wire::kMaxFrameLength);
         default:
             return false;
     }
@@ -85,6 +91,10 @@ int64_t SlaveLimits::get(int32_t limit) const {
             return outputMs_.load();
         case DROVIK_LIMIT_FRAME_BYTES:
             return frameBytes_.load();
+        case DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES: {
+            int64_t v = untrustedFrameBytes_.load();
+            return v > 0 ? std::min(v, frameBytes_.load()) : frameBytes_.load();
+        }
         default:
             return -1;
     }

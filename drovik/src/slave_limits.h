@@ -33,6 +33,9 @@ public:
     size_t outputBytes() const { return static_cast<size_t>(outputBytes_.load()); }
     std::chrono::milliseconds outputTime() const { return ms(outputMs_); }
     uint32_t frameBytes() const { return static_cast<uint32_t>(frameBytes_.load()); }
+    uint32_t untrustedFrameBytes() const {
+        return static_cast<uint32_t>(get(DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES));
+    }
 
 private:
     static std::chrono::milliseconds ms(const std::atomic<int64_t> &v) {
@@ -49,6 +52,7 @@ private:
     std::atomic<int64_t> outputBytes_{1 << 20};
     std::atomic<int64_t> outputMs_{30'000};
     std::atomic<int64_t> frameBytes_{wire::kMaxFrameLength};
+    std::atomic<int64_t> untrustedFrameBytes_{0};  // 0: as frameBytes_
 };
 
 // The address as the connection limits see it: IPv4 as it is (also when mapped into IPv6), IPv6 by

@@ -247,6 +247,29 @@ TEST_F(Limits, AValueCountIsCheckedBeforeAnyValueIsDecoded) {
     expectServed(master, good);
 }
 
+TEST_F(Limits, AnUntrustedMasterMaySendOnlySmallFrames) {
+    limit(DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES, 4096);
+    EXPECT_EQ(Drovik_Slave_GetLimit(slave_, DROVIK_LIMIT_UNTRUSTED_FRAME_BYTES), 4096);
+    const std::string large(6000, 'x');
+
+    // Trusted, the large frame is served; trust taken back, the same frame closes the connection.
+    TestMaster master;
+    intptr_t connection = master.connect(port_);
+    ASSERT_NE(connection, 0);
+    intptr_t onSlave = Drovik_Slave_IterateMasters(slave_, 0);
+    ASSERT_EQ(Drovik_Slave_SetMasterTrusted(slave_, onSlave, 1), 1);
+    expectServed(master, connection);  // the change has reached the connection's thread
+    auto echoed = Recorder::instance().waitFinal(
+        submit(master.handle(), connection, "Echo", listOf({large}), DROVIK_TYPE_STRING));
+    ASSERT_TRUE(echoed.has_value());
+    EXPECT_EQ(std::string(textOf(echoed->back()).c_str()), large);
+
+    ASSERT_EQ(Drovik_Slave_SetMasterTrusted(slave_, onSlave, 0), 1);
+    expectServed(master, connection);
+    submit(master.handle(), connection, "Echo", listOf({large}), DROVIK_TYPE_STRING);
+    EXPECT_TRUE(LogRecorder::instance().waitFor(DROVIK_LOG_PROTOCOL, "4096"));
+}
+
 // Records which master each "Turn" job ran for, in the order they ran.
 struct Turns {
     std::mutex lock;
