@@ -40,7 +40,8 @@ void JobDispatch::connectionStarted(intptr_t master) {
         // The connection's value in the library marks it as having a session, which the
         // library's end-of-connection callback then hands back.
         slave_.setXtra(master, reinterpret_cast<intptr_t>(session.get()));
-        LogEvent("connection from ", session->address);
+        if (const uint64_t n = ++opened_; IsLoggedOccurrence(n))
+            LogEvent("connection from ", session->address, " (connection ", n, " since start)");
     }
 }
 
@@ -80,9 +81,11 @@ void JobDispatch::connectionEnded(intptr_t master) {
         return;
     try {
         std::string user = context_.presence.logout(session);
-        if (user.empty())
-            LogEvent("connection closed ", session->address);
-        else
+        if (user.empty()) {
+            if (const uint64_t n = ++closedWithoutAccount_; IsLoggedOccurrence(n))
+                LogEvent("connection closed ", session->address, " (", n,
+                         " closed without a login since start)");
+        } else
             LogEvent("connection closed ", session->address, ": ", user, " logged out");
     } catch (const std::exception &e) {
         LogEvent("connection closed ", session->address, ": ", e.what());

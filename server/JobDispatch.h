@@ -5,6 +5,7 @@
 
 #include <drovik.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -39,6 +40,10 @@ private:
     drovik::Slave &slave_;
     ServerContext &context_;
     std::mutex mutex_;
+    // Connections opened, and closed without an account: anyone can make them at will, so they
+    // are logged at their 1st, 10th, 100th... occurrence only.
+    std::atomic<uint64_t> opened_{0};
+    std::atomic<uint64_t> closedWithoutAccount_{0};
     std::unordered_map<std::string, Access> access_;
 };
 

@@ -23,6 +23,16 @@ bool TokenBucket::take(SteadyTime now) {
     return true;
 }
 
+void TokenBucket::giveBack() {
+    tokens_ = std::min(burst_, tokens_ + 1.0);
+}
+
+void KeyedRateLimit::giveBack(const std::string &key) {
+    std::lock_guard guard(mutex_);
+    if (auto it = entries_.find(key); it != entries_.end())
+        it->second.bucket.giveBack();
+}
+
 KeyedRateLimit::KeyedRateLimit(double burst, double ratePerSecond, size_t maxKeys)
     : burst_(burst), rate_(ratePerSecond), maxKeys_(maxKeys) {}
 

@@ -16,6 +16,8 @@ public:
     TokenBucket(double burst, double ratePerSecond);
     // Takes a token when one is there.
     bool take(SteadyTime now);
+    // Gives back a token taken for work that was not done after all.
+    void giveBack();
 
 private:
     double burst_, rate_, tokens_;
@@ -31,6 +33,8 @@ public:
     KeyedRateLimit(double burst, double ratePerSecond, size_t maxKeys = 65536);
     // Takes a token of the key's bucket when one is there.
     bool take(const std::string &key, SteadyTime now);
+    // Gives back a token that take() gave for work that was not done after all.
+    void giveBack(const std::string &key);
 
 private:
     struct Entry {

@@ -1,6 +1,7 @@
 // Everything a job handler works with, built once at start.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,9 @@ struct ServerContext {
           adminThrottle({options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)}),
           hashGate(static_cast<size_t>(HashSlots(options)), static_cast<size_t>(HashSlots(options)),
                    std::chrono::milliseconds(options.hashWaitMs)),
+          registrationGate(static_cast<size_t>(std::max(1, HashSlots(options) / 2)),
+                           static_cast<size_t>(std::max(1, HashSlots(options) / 2)),
+                           std::chrono::milliseconds(options.hashWaitMs)),
           accountFlood(options.floodBurst, options.floodRate),
           addressFlood(options.addressFloodBurst, options.addressFloodRate),
           registrations(options.registrationBurst, options.registrationsPerHour / 3600.0) {}
@@ -47,7 +51,8 @@ struct ServerContext {
     Presence presence;
     PasswordThrottle loginThrottle;
     PasswordThrottle adminThrottle;  // by address only: the administrator password is no account's
-    HashGate hashGate;
+    HashGate hashGate;               // logins and the administrator password
+    HashGate registrationGate;       // registrations: half as many, apart
     // Messages by account and by address (AddressKey), registrations by address.
     KeyedRateLimit accountFlood;
     KeyedRateLimit addressFlood;

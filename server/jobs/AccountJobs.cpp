@@ -31,14 +31,19 @@ int32_t registerAccount(ServerContext &c, const drovik::Job &job, const SessionP
     if (passwordLength < c.options.minPasswordLength)
         return ReplyLong(job, RegisterCode::PasswordTooShort);
     // Only a registration that would hash counts against the address's allowance.
-    if (!c.registrations.take(AddressKey(session->ip), std::chrono::steady_clock::now())) {
+    const std::string addressKey = AddressKey(session->ip);
+    if (!c.registrations.take(addressKey, std::chrono::steady_clock::now())) {
         LogRefusal(*session, "register refused from ", session->address,
                    ": too many registrations from this address");
         return DROVIK_EVENT_LIMIT;
     }
-    HashGate::Slot slot = c.hashGate.enter();
-    if (!slot)
+    // Registrations hash through a gate of their own, so that a flood of them never keeps an
+    // account's owner from logging in.
+    HashGate::Slot slot = c.registrationGate.enter();
+    if (!slot) {
+        c.registrations.giveBack(addressKey);
         return RefuseHashBusy(*session, "register");
+    }
     std::string hash = c.hasher.hash(digest);  // slow; no lock is held here
     if (!c.store.accounts.insert(*name, hash, UnixSeconds()))
         return ReplyLong(job, RegisterCode::NameExists);  // registered meanwhile by another
