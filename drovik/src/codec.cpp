@@ -27,9 +27,12 @@ std::string_view cut(std::string_view s, size_t max) {
     return s.substr(0, std::min(s.size(), max));
 }
 
-constexpr size_t kMinReadRoom = 64 * 1024;
+// Every connection holds its read buffer for as long as it lives, so it starts small: thousands
+// of connections times a large buffer would be most of a server's memory. A frame whose header has
+// arrived gets room for the whole of it.
+constexpr size_t kMinReadRoom = 4 * 1024;
 // A buffer that grew for a large frame is given back once it is empty again.
-constexpr size_t kShrinkAbove = 1024 * 1024;
+constexpr size_t kShrinkAbove = 16 * 1024;
 
 }  // namespace
 
