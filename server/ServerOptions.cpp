@@ -11,6 +11,7 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.option_defaults()->always_capture_default();
     // An option given twice takes its last value, so a script can override what it was given.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_version_flag("--version", std::string("community_server ") + CT_PROJECT_VERSION);
 
     app.add_option("--bind", o.bind, "Address to listen on");
     app.add_option("--port", o.port, "Port to listen on (0: any free port)")
