@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs to build, test, benchmark and fuzz.
+# Usage: scripts/setup.sh [packaging] [windows]
+#   packaging  what scripts/package.sh and its CI test need (lintian, help2man, ...)
+#   windows    the mingw-w64 cross compilers and Wine (64- and 32-bit) for the Windows build
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -12,6 +15,33 @@ packages=(
   fonts-dejavu-core
   clang libclang-rt-14-dev
 )
+needs_i386=false
+for group in "$@"; do
+  case "$group" in
+    packaging)
+      packages+=(dpkg-dev fakeroot file lintian help2man desktop-file-utils systemd) ;;
+    windows)
+      # Wine's 32-bit half comes from the i386 architecture.
+      packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
+        binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386)
+      needs_i386=true ;;
+    *)
+      echo "setup: unknown group '$group' (known: packaging windows)" >&2
+      exit 2 ;;
+  esac
+done
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+updated=false
+if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture for 32-bit Wine"
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -qq
+  updated=true
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,8 +55,5 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+$updated || $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

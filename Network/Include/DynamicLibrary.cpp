@@ -2,7 +2,9 @@
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX  // mingw's C++ library defines it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <vector>

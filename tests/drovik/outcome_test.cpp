@@ -32,7 +32,11 @@ TEST_F(Outcome, AccessCheckRefusal) {
 TEST_F(Outcome, HandlerOutcomes) {
     expectOnlyError(run("NoValue", 0), DROVIK_EVENT_FAILED);
     expectOnlyError(run("Weird", 0), DROVIK_EVENT_FAILED);
+    // 32-bit mingw links its unwinder into each module, and it cannot unwind from the test's
+    // handler into Drovik.dll: there the throwing handler is left out.
+#if !(defined(__MINGW32__) && defined(__i386__))
     expectOnlyError(run("Throw", 0), DROVIK_EVENT_FAILED);
+#endif
     expectOnlyError(run("Refuse", 0), DROVIK_EVENT_INVALID);
 }
 
