@@ -86,9 +86,13 @@ TEST(LifecycleStart, WithoutPasswordFileARandomPasswordIsPrintedOnce) {
     TempFolder folder;
     std::string db = (folder.path() / "sub" / "community.db").string();
     auto runOnce = [&] {
+        // Stopped once it listens (or after 20 s), however slow the machine is today.
+        const std::string outFile = (folder.path() / "out.txt").string();
         std::string command = ServerProcess::binary().string() +
-                              " --port 0 --hash-ops 1 --hash-memory-kib 8 --db " + db +
-                              " 2>/dev/null & pid=$!; sleep 1; kill -TERM $pid; wait $pid";
+                              " --port 0 --hash-ops 1 --hash-memory-kib 8 --db " + db + " >" +
+                              outFile + " 2>/dev/null & pid=$!; for i in $(seq 200); do grep -q " +
+                              "'^listening on' " + outFile + " && break; sleep 0.1; done; " +
+                              "kill -TERM $pid; wait $pid; cat " + outFile;
         FILE *pipe = popen(command.c_str(), "r");
         std::string out;
         char buffer[512];
