@@ -63,9 +63,13 @@ void LogRefusal(Session &session, const Parts &...parts) {
         std::lock_guard guard(session.mutex);
         count = ++session.refusals;
     }
-    if (IsLoggedOccurrence(count))
+    uint64_t skipped = 0;
+    if (IsLoggedOccurrence(count) && AdmitFloodableLine(skipped))
         LogEvent(parts...,
-                 count > 1 ? " (refusal " + std::to_string(count) + " of this connection)" : "");
+                 count > 1 ? " (refusal " + std::to_string(count) + " of this connection)" : "",
+                 skipped > 0
+                     ? " (" + std::to_string(skipped) + " lines about refusals left out before it)"
+                     : "");
 }
 
 // Ends a job with a 32-bit value.

@@ -1,14 +1,39 @@
 #include "Log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 bool IsLoggedOccurrence(uint64_t count) {
     while (count >= 10 && count % 10 == 0)
         count /= 10;
     return count == 1;
+}
+
+bool AdmitFloodableLine(uint64_t &skipped, double perSecond) {
+    static std::mutex mutex;
+    static double tokens = -1;
+    static std::chrono::steady_clock::time_point last;
+    static uint64_t left = 0;
+    const double burst = perSecond * 10;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(mutex);
+    if (tokens < 0)
+        tokens = burst;
+    else
+        tokens =
+            std::min(burst, tokens + std::chrono::duration<double>(now - last).count() * perSecond);
+    last = now;
+    if (tokens < 1) {
+        ++left;
+        return false;
+    }
+    tokens -= 1;
+    skipped = std::exchange(left, 0);
+    return true;
 }
 
 void LogLine(const std::string &line) {
