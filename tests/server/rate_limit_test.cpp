@@ -1,6 +1,9 @@
-// Allowances by key, the key of an address, and the throttle of password guessing.
+// Allowances by key, the key of an address, the throttle of password guessing and the log's budget.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "Log.h"
 #include "PasswordThrottle.h"
 #include "RateLimit.h"
 
@@ -82,6 +85,18 @@ TEST(PasswordThrottle, AnOwnersGoodLoginClearsOnlyItsOwnFailuresAndChecksInFligh
     EXPECT_FALSE(address.finish("10.1.0.1", "f", T::Outcome::Wrong, t0)) << "refused once";
     EXPECT_TRUE(address.blocked("10.1.0.1", t0 + 59s));
     EXPECT_FALSE(address.blocked("10.1.0.1", t0 + 61s));
+}
+
+TEST(LogBudget, AFloodOfLinesIsCutToTheBudgetAndTheNextLineCountsWhatWasLeftOut) {
+    uint64_t skipped = 0;
+    int admitted = 0;
+    for (int i = 0; i < 1000; ++i)
+        admitted += AdmitFloodableLine(skipped, 1.0) ? 1 : 0;
+    EXPECT_GE(admitted, 10);  // the burst: ten seconds' worth
+    EXPECT_LE(admitted, 11);
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_TRUE(AdmitFloodableLine(skipped, 1.0));
+    EXPECT_EQ(skipped, uint64_t(1000 - admitted));
 }
 
 }  // namespace
