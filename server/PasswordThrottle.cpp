@@ -4,6 +4,11 @@
 
 PasswordThrottle::PasswordThrottle(Limits limits) : limits_(limits) {}
 
+std::chrono::steady_clock::duration PasswordThrottle::forgotten() const {
+    return std::max<std::chrono::steady_clock::duration>(limits_.addressBlock,
+                                                         10 * limits_.accountMaxDelay);
+}
+
 std::chrono::steady_clock::duration PasswordThrottle::accountDelay(const AccountEntry &e) const {
     const int over = e.failures - limits_.accountFailures;
     if (over < 0)
@@ -47,14 +52,14 @@ PasswordThrottle::Admission PasswordThrottle::admit(const std::string &address,
         }
     }
     if (a == addresses_.end()) {
-        makeRoom(addresses_, now);
+        MakeRoomForOneMore(addresses_, limits_.maxEntries, now, forgotten());
         a = addresses_.emplace(key, AddressEntry{}).first;
     }
     ++a->second.failures;
     a->second.last = now;
     if (!account.empty()) {
         if (slowed == nullptr) {
-            makeRoom(accounts_, now);
+            MakeRoomForOneMore(accounts_, limits_.maxEntries, now, forgotten());
             slowed = &accounts_[account];
         }
         ++slowed->failures;
@@ -112,19 +117,4 @@ bool PasswordThrottle::finish(const std::string &address, const std::string &acc
         }
     }
     return blockedNow;
-}
-
-template <class Map>
-void PasswordThrottle::makeRoom(Map &map, SteadyTime now) {
-    if (map.size() < limits_.maxEntries)
-        return;
-    const auto forgotten = std::max<std::chrono::steady_clock::duration>(
-        limits_.addressBlock, 10 * limits_.accountMaxDelay);
-    std::erase_if(map, [&](const auto &item) { return now - item.second.last > forgotten; });
-    if (map.size() < limits_.maxEntries)
-        return;
-    auto oldest = std::min_element(map.begin(), map.end(), [](const auto &x, const auto &y) {
-        return x.second.last < y.second.last;
-    });
-    map.erase(oldest);
 }

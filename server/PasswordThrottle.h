@@ -57,8 +57,8 @@ private:
         SteadyTime last{};
     };
     std::chrono::steady_clock::duration accountDelay(const AccountEntry &entry) const;
-    template <class Map>
-    void makeRoom(Map &map, SteadyTime now);
+    // How long an entry stays idle before it is forgotten when room is needed.
+    std::chrono::steady_clock::duration forgotten() const;
 
     std::mutex mutex_;
     Limits limits_;

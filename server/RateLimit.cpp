@@ -40,28 +40,15 @@ bool KeyedRateLimit::take(const std::string &key, SteadyTime now) {
     std::lock_guard guard(mutex_);
     auto it = entries_.find(key);
     if (it == entries_.end()) {
-        makeRoom(now);
+        // A bucket idle for as long as a full refill takes is full again: forgetting it changes
+        // nothing.
+        const auto refill = std::chrono::duration<double>(rate_ > 0 ? burst_ / rate_ : 1e9);
+        MakeRoomForOneMore(entries_, maxKeys_, now,
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(refill));
         it = entries_.emplace(key, Entry{TokenBucket(burst_, rate_), now}).first;
     }
     it->second.last = now;
     return it->second.bucket.take(now);
-}
-
-void KeyedRateLimit::makeRoom(SteadyTime now) {
-    if (entries_.size() < maxKeys_)
-        return;
-    // A bucket idle for as long as a full refill takes is full again: forgetting it changes
-    // nothing.
-    const auto refill = std::chrono::duration<double>(rate_ > 0 ? burst_ / rate_ : 1e9);
-    std::erase_if(entries_, [&](const auto &item) {
-        return std::chrono::duration<double>(now - item.second.last) >= refill;
-    });
-    if (entries_.size() < maxKeys_)
-        return;
-    auto oldest = std::min_element(
-        entries_.begin(), entries_.end(),
-        [](const auto &a, const auto &b) { return a.second.last < b.second.last; });
-    entries_.erase(oldest);
 }
 
 std::string AddressKey(const std::string &ip) {

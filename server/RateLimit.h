@@ -1,6 +1,7 @@
 // Allowances: token buckets, alone or by key, and the key of an address.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <mutex>
@@ -41,13 +42,29 @@ private:
         TokenBucket bucket;
         SteadyTime last;
     };
-    void makeRoom(SteadyTime now);
 
     std::mutex mutex_;
     double burst_, rate_;
     size_t maxKeys_;
     std::unordered_map<std::string, Entry> entries_;
 };
+
+// Makes room for one more entry in a map of entries that remember when they were `last` used:
+// once it holds `maxEntries`, those idle for longer than `forgotten` go, and if none is, the one
+// idle longest.
+template <class Map>
+void MakeRoomForOneMore(Map &map, size_t maxEntries, SteadyTime now,
+                        std::chrono::steady_clock::duration forgotten) {
+    if (map.size() < maxEntries)
+        return;
+    std::erase_if(map, [&](const auto &item) { return now - item.second.last > forgotten; });
+    if (map.size() < maxEntries)
+        return;
+    auto oldest = std::min_element(map.begin(), map.end(), [](const auto &x, const auto &y) {
+        return x.second.last < y.second.last;
+    });
+    map.erase(oldest);
+}
 
 // The key under which an address is limited: an IPv4 address as it is (also when written as an
 // IPv4-mapped IPv6 address), an IPv6 address by its /64 network, since one host commonly holds a
