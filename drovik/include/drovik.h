@@ -157,6 +157,23 @@ DROVIK_API int64_t DROVIK_CALL Drovik_Parameter_GetQuad(intptr_t list, int32_t i
 DROVIK_API const char *DROVIK_CALL Drovik_Parameter_GetString(intptr_t list, int32_t index);
 
 /* ---------------------------------------------------------------------------------------------- */
+/* Transport security                                                                             */
+/* ---------------------------------------------------------------------------------------------- */
+/*
+ * Every connection speaks TLS 1.3 (no compression, no renegotiation) unless both ends are told to
+ * speak plaintext. A master accepts a slave's certificate that chains to the system's trusted
+ * authorities and names the host it connected to. A certificate from a trusted authority for
+ * another name is refused. Any other certificate is trusted on first use: the master records
+ * "host:port fingerprint" in its known-servers file (by default drovik/known_servers in
+ * $XDG_CONFIG_HOME, else ~/.config, on Windows in %APPDATA%) and from then on refuses a different
+ * certificate at that host and port, with a text that names the file and the line to remove. A
+ * build of the library without TLS refuses DROVIK_TRANSPORT_TLS with a text that says so.
+ */
+#define DROVIK_TRANSPORT_TLS 0
+#define DROVIK_TRANSPORT_PLAINTEXT 1
+#define DROVIK_TLS_CREATE_IF_MISSING 1
+
+/* ---------------------------------------------------------------------------------------------- */
 /* Master side                                                                                    */
 /* ---------------------------------------------------------------------------------------------- */
 
@@ -181,16 +198,20 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Master_SetStreamOptions(intptr_t master, i
                                                               int32_t timeoutMs);
 /*
  * Connects to the slave at host:port and returns the connection's slave handle, or 0 with a text in
- * Drovik_Master_GetLastError (refused, unreachable, not a Drovik slave, timed out). Blocks until
- * connected or timed out.
- * clientName: sent to the slave for its log ("" or 0 for none); reserved1 to reserved4: pass 0 or
- * ""; timeoutSeconds: connect and handshake time-out in seconds (0 or less: 10).
+ * Drovik_Master_GetLastError (refused, unreachable, not a Drovik slave, timed out, the slave's key
+ * not trusted). Blocks until connected or timed out.
+ * clientName: sent to the slave for its log ("" or 0 for none).
+ * transport: DROVIK_TRANSPORT_TLS (0, the default) or DROVIK_TRANSPORT_PLAINTEXT. A TLS master
+ *   never falls back to plaintext; a plaintext master reaches only a slave told to be plaintext.
+ * knownServersFile: the file of keys trusted on first use ("" or 0: the library's file in the
+ *   user's configuration folder, see Transport security above).
+ * reserved3, reserved4: pass "" and 0.
+ * timeoutSeconds: connect and handshake time-out in seconds (0 or less: 10), TLS included.
+ * So "", 0, "", "", 0, 5 connects with TLS and the default file, within 5 s.
  */
-DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(intptr_t master, const char *host,
-                                                       int32_t port, const char *clientName,
-                                                       int32_t reserved1, const char *reserved2,
-                                                       const char *reserved3, int32_t reserved4,
-                                                       int32_t timeoutSeconds);
+DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(
+    intptr_t master, const char *host, int32_t port, const char *clientName, int32_t transport,
+    const char *knownServersFile, const char *reserved3, int32_t reserved4, int32_t timeoutSeconds);
 /* Drops the connection. Its pending jobs receive no further callback and no connection event is
  * delivered. May be called from a callback. 1, or 0 for an unknown connection. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Master_RemoveSlave(intptr_t master, intptr_t slave);
@@ -247,7 +268,9 @@ typedef void(DROVIK_CALL *Drovik_XtraDataDeinit)(intptr_t slave, intptr_t master
 typedef void(DROVIK_CALL *Drovik_MasterConnected)(intptr_t slave, intptr_t master);
 
 /*
- * A new slave listening on bindAddress:port (port 0: a free port). workers: threads of the job pool
+ * A new slave listening on bindAddress:port (port 0: a free port), speaking TLS with a key made for
+ * it in memory (a master that pins keys sees a new one at every start: give the slave a lasting
+ * key with Drovik_Slave_InitTransport). workers: threads of the job pool
  * (0: the number of cores, at least 2). boundPort, when not 0, receives the port listened on.
  * log may be 0. 0 on failure, with a text in Drovik_Slave_GetLastError(0).
  * Masters are accepted at once; register the jobs (AddJob) before telling anyone the port.
@@ -255,6 +278,22 @@ typedef void(DROVIK_CALL *Drovik_MasterConnected)(intptr_t slave, intptr_t maste
 DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_Init(const char *bindAddress, int32_t port,
                                                   Drovik_LogCallback log, int32_t workers,
                                                   int32_t *boundPort);
+/*
+ * Drovik_Slave_Init with the transport chosen: DROVIK_TRANSPORT_TLS with the PEM certificate and
+ * key in certificateFile and keyFile (both "" or 0: a key made in memory), or
+ * DROVIK_TRANSPORT_PLAINTEXT (the files are ignored; for benchmarks and comparisons only). flags:
+ * DROVIK_TLS_CREATE_IF_MISSING makes a self-signed certificate and its key (ECDSA P-256, files
+ * readable by the owner only) when neither file exists yet. 0 on failure, with a text in
+ * Drovik_Slave_GetLastError(0).
+ */
+DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_InitTransport(const char *bindAddress, int32_t port,
+                                                           Drovik_LogCallback log, int32_t workers,
+                                                           int32_t *boundPort, int32_t transport,
+                                                           const char *certificateFile,
+                                                           const char *keyFile, int32_t flags);
+/* The SHA-256 fingerprint of the slave's certificate as 32 upper-case hex pairs joined by colons
+ * (as "openssl x509 -fingerprint -sha256" prints it), or 0 for a plaintext or unknown slave. */
+DROVIK_API const char *DROVIK_CALL Drovik_Slave_GetFingerprint(intptr_t slave);
 /* Shuts the slave down: stops accepting, sends SHUTDOWN to every master, waits for running jobs,
  * calls the deinit callbacks, releases the slave. Not from a handler. 1, or 0 when unknown. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_DeInit(intptr_t slave);

@@ -171,10 +171,13 @@ public:
         const char *t = Drovik_Master_GetLastError(handle_);
         return t ? t : "";
     }
-    // Connects; the slave handle, or 0 with lastError().
-    intptr_t connect(const std::string &host, int32_t port, int32_t timeoutSeconds = 5) {
-        return Drovik_Master_AddSlave(handle_, host.c_str(), port, "", 0, "", "", 0,
-                                      timeoutSeconds);
+    // Connects (TLS unless transport says plaintext; knownServersFile "" is the user's default);
+    // the slave handle, or 0 with lastError().
+    intptr_t connect(const std::string &host, int32_t port, int32_t timeoutSeconds = 5,
+                     int32_t transport = DROVIK_TRANSPORT_TLS,
+                     const std::string &knownServersFile = "") {
+        return Drovik_Master_AddSlave(handle_, host.c_str(), port, "", transport,
+                                      knownServersFile.c_str(), "", 0, timeoutSeconds);
     }
     void disconnect(intptr_t slave) { Drovik_Master_RemoveSlave(handle_, slave); }
     // Called on a library thread with KICKED or SHUTDOWN when a connection ends.
@@ -254,6 +257,16 @@ private:
 };
 
 // A listening slave with its jobs; DeInit (shutdown to every master) on destruction.
+// How a slave's connections are secured: TLS with the certificate and key in these files (both
+// empty: a key made in memory; createIfMissing: a self-signed pair is made when neither file
+// exists), or plaintext.
+struct SlaveTransport {
+    int32_t kind = DROVIK_TRANSPORT_TLS;
+    std::string certificateFile;
+    std::string keyFile;
+    bool createIfMissing = false;
+};
+
 class Slave {
 public:
     // The handler's result is the event that ends the job (DROVIK_EVENT_FINISHED after a return*).
@@ -262,10 +275,15 @@ public:
     using MasterGone = std::function<void(intptr_t master, intptr_t xtra)>;
     using MasterConnected = std::function<void(intptr_t master)>;
 
+    using Transport = SlaveTransport;
+
     // log (may be null) receives the slave's events, on library threads.
     Slave(const std::string &bindAddress, int32_t port, int32_t workers = 0,
-          Drovik_LogCallback log = nullptr) {
-        handle_ = Drovik_Slave_Init(bindAddress.c_str(), port, log, workers, &port_);
+          Drovik_LogCallback log = nullptr, const Transport &transport = {}) {
+        handle_ = Drovik_Slave_InitTransport(
+            bindAddress.c_str(), port, log, workers, &port_, transport.kind,
+            transport.certificateFile.c_str(), transport.keyFile.c_str(),
+            transport.createIfMissing ? DROVIK_TLS_CREATE_IF_MISSING : 0);
         if (handle_ == 0) {
             const char *t = Drovik_Slave_GetLastError(0);
             error_ = t ? t : "unknown failure";
@@ -280,6 +298,11 @@ public:
 
     bool ok() const { return handle_ != 0; }
     const std::string &error() const { return error_; }
+    // The certificate's SHA-256 fingerprint; empty for plaintext.
+    std::string fingerprint() const {
+        const char *t = Drovik_Slave_GetFingerprint(handle_);
+        return t ? t : "";
+    }
     intptr_t handle() const { return handle_; }
     int32_t port() const { return port_; }
 

@@ -100,8 +100,9 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Master_SetStreamOptions(intptr_t master, i
 
 DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(intptr_t master, const char *host,
                                                        int32_t port, const char *clientName,
-                                                       int32_t, const char *, const char *, int32_t,
-                                                       int32_t timeoutSeconds) {
+                                                       int32_t transport,
+                                                       const char *knownServersFile, const char *,
+                                                       int32_t, int32_t timeoutSeconds) {
     return withMaster<intptr_t>(master, 0, [&](Master &m) -> intptr_t {
         if (textOf(host).empty())
             return fail(m, intptr_t{0}, Error::NoHost);
@@ -113,6 +114,10 @@ DROVIK_API intptr_t DROVIK_CALL Drovik_Master_AddSlave(intptr_t master, const ch
         options.clientName = std::string(textOf(clientName));
         options.timeoutSeconds = timeoutSeconds;
         options.heartbeat = m.heartbeat();
+        if (transport != DROVIK_TRANSPORT_TLS && transport != DROVIK_TRANSPORT_PLAINTEXT)
+            return fail(m, intptr_t{0}, "Unknown transport " + std::to_string(transport));
+        options.transport = transport;
+        options.knownServersFile = std::string(textOf(knownServersFile));
         std::string error;
         intptr_t slave = m.addSlave(options, error);
         if (slave == 0)

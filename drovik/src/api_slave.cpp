@@ -75,7 +75,20 @@ extern "C" {
 DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_Init(const char *bindAddress, int32_t port,
                                                   Drovik_LogCallback log, int32_t workers,
                                                   int32_t *boundPort) {
+    return Drovik_Slave_InitTransport(bindAddress, port, log, workers, boundPort,
+                                      DROVIK_TRANSPORT_TLS, "", "", 0);
+}
+
+DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_InitTransport(const char *bindAddress, int32_t port,
+                                                           Drovik_LogCallback log, int32_t workers,
+                                                           int32_t *boundPort, int32_t transport,
+                                                           const char *certificateFile,
+                                                           const char *keyFile, int32_t flags) {
     return guarded<intptr_t>(0, [&]() -> intptr_t {
+        if (transport != DROVIK_TRANSPORT_TLS && transport != DROVIK_TRANSPORT_PLAINTEXT)
+            return failWithoutSlave(intptr_t{0}, "Unknown transport " + std::to_string(transport));
+        if ((flags & ~DROVIK_TLS_CREATE_IF_MISSING) != 0)
+            return failWithoutSlave(intptr_t{0}, "Unknown flags " + std::to_string(flags));
         if (port < 0 || port > 65535)
             return failWithoutSlave(intptr_t{0}, "The port must be between 0 and 65535");
         if (workers < 0 || workers > 1024)
@@ -83,15 +96,34 @@ DROVIK_API intptr_t DROVIK_CALL Drovik_Slave_Init(const char *bindAddress, int32
                                     "The number of workers must be between 0 and 1024");
         size_t threads = workers > 0 ? static_cast<size_t>(workers)
                                      : std::max<size_t>(2, std::thread::hardware_concurrency());
-        intptr_t h = newHandle();
         std::string error;
-        auto s = SlaveServer::create(h, textOf(bindAddress), port, log, threads, error);
+        tls::ServerIdentity identity;
+        if (transport == DROVIK_TRANSPORT_TLS) {
+            identity = tls::serverIdentity(std::string(textOf(certificateFile)),
+                                           std::string(textOf(keyFile)),
+                                           (flags & DROVIK_TLS_CREATE_IF_MISSING) != 0, error);
+            if (!identity.context)
+                return failWithoutSlave(intptr_t{0}, std::move(error));
+        }
+        intptr_t h = newHandle();
+        auto s = SlaveServer::create(h, textOf(bindAddress), port, log, threads,
+                                     std::move(identity), error);
         if (!s)
             return failWithoutSlave(intptr_t{0}, std::move(error));
         if (boundPort != nullptr)
             *boundPort = s->port();
         slaves().insert(h, std::move(s));
         return h;
+    });
+}
+
+DROVIK_API const char *DROVIK_CALL Drovik_Slave_GetFingerprint(intptr_t slave) {
+    thread_local std::string text;
+    return withSlave<const char *>(slave, nullptr, [&](SlaveServer &s) -> const char * {
+        if (s.fingerprint().empty())
+            return nullptr;
+        text = s.fingerprint();
+        return text.c_str();
     });
 }
 

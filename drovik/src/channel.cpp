@@ -1,8 +1,30 @@
 #include "channel.h"
 
-namespace drovik {
+#include <array>
 
-Channel::Channel(asio::ip::tcp::socket socket) : socket_(std::move(socket)) {
+namespace drovik {
+namespace {
+
+class TlsCategory : public asio::error_category {
+public:
+    const char *name() const noexcept override { return "drovik.tls"; }
+    std::string message(int) const override { return "TLS failure"; }
+};
+
+const asio::error_category &tlsCategory() {
+    static TlsCategory category;
+    return category;
+}
+
+// What one read takes from the socket at most: a TLS record and a bit.
+constexpr size_t kSecuredReadBytes = 17 * 1024;
+
+}  // namespace
+
+const asio::error_code Channel::tlsFailed(1, tlsCategory());
+
+Channel::Channel(asio::ip::tcp::socket socket, std::unique_ptr<tls::Session> tls)
+    : socket_(std::move(socket)), tls_(std::move(tls)) {
     asio::error_code ec;
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     // Set before any other thread sees the socket: from now on the socket's state is only read.
@@ -20,14 +42,153 @@ Channel::SendResult Channel::sendLast(wire::Frame frame) {
     std::lock_guard guard(lock_);
     if (lastQueued_)
         return SendResult::Closed;
-    SendResult r = sendLocked(frame);
+    SendResult r = SendResult::Closed;
+    if (tls_ && !tls_->established()) {
+        // Nothing can reach the peer before the handshake; what waited is dropped.
+        waiting_.clear();
+        waitingBytes_ = 0;
+    } else {
+        r = sendLocked(frame);
+        if (tls_ && r == SendResult::Sent) {
+            wire::Frame notify;
+            tls_->closeNotify(notify);
+            if (!notify.empty())
+                writeLocked(notify);
+        }
+    }
     lastQueued_ = true;
-    if (r == SendResult::Sent && !asyncActive_)
+    if (r != SendResult::Overflow && !asyncActive_)
         shutdownSending();
     return r;
 }
 
 Channel::SendResult Channel::sendLocked(wire::Frame &frame) {
+    if (closed_ || failed_)
+        return SendResult::Closed;
+    if (!tls_)
+        return writeLocked(frame);
+    if (!tls_->established()) {
+        if (waitingBytes_ + frame.size() > kMaxQueuedBytes)
+            return SendResult::Overflow;
+        waitingBytes_ += frame.size();
+        waiting_.push_back(std::move(frame));
+        return SendResult::Sent;
+    }
+    wire::Frame records;
+    records.reserve(frame.size() + frame.size() / 16384 * 32 + 64);
+    if (tls_->encrypt(frame, records) != tls::Session::Status::Ok) {
+        failure_ = tls_->failure();
+        failed_ = true;
+        return SendResult::Closed;
+    }
+    return writeLocked(records);
+}
+
+void Channel::flushWaitingLocked() {
+    std::vector<wire::Frame> frames;
+    frames.swap(waiting_);
+    waitingBytes_ = 0;
+    for (wire::Frame &f : frames)
+        if (sendLocked(f) != SendResult::Sent)
+            break;
+}
+
+bool Channel::startTls() {
+    std::lock_guard guard(lock_);
+    wire::Frame flight;
+    if (tls_->start(flight) != tls::Session::Status::Ok) {
+        failure_ = tls_->failure();
+        failed_ = true;
+        return false;
+    }
+    return flight.empty() || writeLocked(flight) == SendResult::Sent;
+}
+
+std::string Channel::failure() const {
+    std::lock_guard guard(lock_);
+    return failure_;
+}
+
+void Channel::readInto(wire::FrameAssembler &assembler, ReadHandler done) {
+    if (!tls_) {
+        auto room = assembler.prepare();
+        socket_.async_read_some(
+            asio::buffer(room.data(), room.size()),
+            [&assembler, done = std::move(done)](const asio::error_code &ec, size_t n) {
+                if (!ec)
+                    assembler.commit(n);
+                done(ec, ec ? 0 : n);
+            });
+        return;
+    }
+    if (deferred_) {
+        asio::post(socket_.get_executor(),
+                   [ec = deferred_, done = std::move(done)] { done(ec, 0); });
+        return;
+    }
+    readSecured(assembler, std::move(done));
+}
+
+void Channel::readSecured(wire::FrameAssembler &assembler, ReadHandler done) {
+    socket_.async_wait(asio::socket_base::wait_read,
+                       [self = shared_from_this(), &assembler,
+                        done = std::move(done)](const asio::error_code &ec) mutable {
+                           if (ec)
+                               return done(ec, 0);
+                           if (!self->absorbAvailable(assembler, done))
+                               self->readSecured(assembler, std::move(done));
+                       });
+}
+
+bool Channel::absorbAvailable(wire::FrameAssembler &assembler, ReadHandler &done) {
+    // One buffer per network thread, not one per connection: a connection between reads holds
+    // no bytes of its peer's in flight.
+    static thread_local std::array<uint8_t, kSecuredReadBytes> arrived;
+    asio::error_code ec;
+    size_t n = socket_.read_some(asio::buffer(arrived), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again)
+        return false;
+    if (ec) {
+        done(ec, 0);
+        return true;
+    }
+    size_t added = 0;
+    asio::error_code end;
+    {
+        std::lock_guard guard(lock_);
+        if (closed_) {
+            end = asio::error::operation_aborted;
+        } else {
+            const bool wasEstablished = tls_->established();
+            tls::Session::Sink sink{[&assembler] { return assembler.prepare(); },
+                                    [&](size_t k) {
+                                        assembler.commit(k);
+                                        added += k;
+                                    }};
+            wire::Frame owed;  // handshake answers, alerts
+            auto status = tls_->absorb(std::span<const uint8_t>(arrived.data(), n), owed, sink);
+            if (!owed.empty())
+                writeLocked(owed);
+            if (status == tls::Session::Status::Failed) {
+                failure_ = tls_->failure();
+                end = tlsFailed;
+            } else if (status == tls::Session::Status::Closed) {
+                end = asio::error::eof;
+            } else if (!wasEstablished && tls_->established()) {
+                flushWaitingLocked();
+            }
+        }
+    }
+    // Frames that came with the end are delivered first; the end follows at the next read.
+    if (end && added > 0) {
+        deferred_ = end;
+        end = {};
+    }
+    done(end, added);
+    return true;
+}
+
+Channel::SendResult Channel::writeLocked(wire::Frame &frame) {
     if (closed_ || failed_)
         return SendResult::Closed;
     if (asyncActive_) {

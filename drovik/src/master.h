@@ -46,6 +46,8 @@ public:
         std::string clientName;
         int32_t timeoutSeconds = 10;
         HeartbeatSettings heartbeat;
+        int32_t transport = DROVIK_TRANSPORT_TLS;
+        std::string knownServersFile;  // "" for the user's default
     };
 
     // Connects and shakes hands on the calling thread, within the time-out; null with a text that

@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "handle_table.h"
+#include "known_servers.h"
 #include "master.h"
 
 namespace drovik {
@@ -9,6 +10,52 @@ namespace {
 
 std::string endpointText(const std::string &host, int32_t port) {
     return host + ":" + std::to_string(port);
+}
+
+// Whether the slave's certificate is to be trusted: a text that refuses it, or "" to go on.
+std::string judgeCertificate(tls::Session &tls, const MasterConnection::Options &options,
+                             const MasterShared &master) {
+    const std::string where = endpointText(options.host, options.port);
+    switch (tls.peerTrust()) {
+        case tls::Session::Trust::Trusted:
+            return "";
+        case tls::Session::Trust::WrongName:
+            return "The certificate of " + where +
+                   " comes from a trusted authority but is made out for another name than '" +
+                   options.host + "': refused";
+        case tls::Session::Trust::Untrusted:
+            break;
+    }
+    const std::string file =
+        options.knownServersFile.empty() ? known_servers::defaultPath() : options.knownServersFile;
+    if (file.empty())
+        return "The key of " + where +
+               " cannot be checked: there is no configuration folder to keep the keys of known "
+               "servers in (set XDG_CONFIG_HOME or HOME)";
+    const std::string fingerprint = tls.peerFingerprint();
+    auto verdict = known_servers::checkOrPin(file, known_servers::keyOf(options.host, options.port),
+                                             fingerprint);
+    using Kind = known_servers::Verdict::Kind;
+    switch (verdict.kind) {
+        case Kind::Known:
+            return "";
+        case Kind::FirstUse:
+            master.logLine(0, kLogInfo,
+                           "trusted the key of " + where + " on first use (SHA-256 " + fingerprint +
+                               "), recorded in " + file);
+            return "";
+        case Kind::Changed: {
+            const std::string line = std::to_string(verdict.line);
+            return "The key of the server at " + where + " has changed: it now presents " +
+                   fingerprint + ", but line " + line + " of " + file + " records " + verdict.text +
+                   ". Someone may be intercepting the connection. If the server's key was "
+                   "replaced on purpose, remove line " +
+                   line + " of " + file + " and connect again";
+        }
+        case Kind::Error:
+            break;
+    }
+    return "The key of " + where + " cannot be checked: " + verdict.text;
 }
 
 }  // namespace
@@ -45,6 +92,24 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
         return false;
     }
 
+    std::unique_ptr<tls::Session> security;
+    bool keyRefused = false;
+    if (options.transport == DROVIK_TRANSPORT_TLS) {
+        tls::ContextPtr context = tls::clientContext(error);
+        if (!context)
+            return false;
+        security = tls::Session::client(context, options.host);
+        if (!security) {
+            error = "Cannot set up TLS for " + where;
+            return false;
+        }
+        security->setVerifier([&](tls::Session &tls) {
+            std::string refusal = judgeCertificate(tls, options, *master_);
+            keyRefused = !refusal.empty();
+            return refusal;
+        });
+    }
+
     enum class Stage { Connecting, Handshaking, Done } stage = Stage::Connecting;
     asio::ip::tcp::socket socket(io_);
     asio::steady_timer deadline(io_);
@@ -60,42 +125,38 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
         deadline.cancel();
     };
     std::function<void()> readReply = [&] {
-        auto room = assembler_.prepare();
-        socket.async_read_some(
-            asio::buffer(room.data(), room.size()), [&](const asio::error_code &e, size_t n) {
-                if (e)
-                    return stop(e);
-                assembler_.commit(n);
-                wire::FrameView frame{};
-                std::string why;
-                switch (assembler_.next(frame, why)) {
-                    case wire::FrameAssembler::Status::Incomplete:
-                        return readReply();
-                    case wire::FrameAssembler::Status::Error:
-                        notDrovik = why;
-                        break;
-                    case wire::FrameAssembler::Status::Frame:
-                        if (frame.type == wire::FrameType::Welcome) {
-                            auto w = wire::decodeWelcome(frame.body);
-                            if (!w || w->magic != wire::kMagic)
-                                notDrovik = "malformed WELCOME";
-                            else if (w->version != wire::kVersion)
-                                refused = "it speaks protocol version " +
-                                          std::to_string(w->version) + ", this library version " +
-                                          std::to_string(wire::kVersion);
-                            else
-                                stage = Stage::Done;
-                        } else if (frame.type == wire::FrameType::Refuse) {
-                            auto reason = wire::decodeReason(frame.body);
-                            refused = reason ? *reason : "no reason given";
-                        } else {
-                            notDrovik = std::string("unexpected ") +
-                                        wire::frameTypeName(frame.type) + " frame";
-                        }
-                        break;
-                }
-                deadline.cancel();
-            });
+        channel_->readInto(assembler_, [&](const asio::error_code &e, size_t) {
+            if (e)
+                return stop(e);
+            wire::FrameView frame{};
+            std::string why;
+            switch (assembler_.next(frame, why)) {
+                case wire::FrameAssembler::Status::Incomplete:
+                    return readReply();
+                case wire::FrameAssembler::Status::Error:
+                    notDrovik = why;
+                    break;
+                case wire::FrameAssembler::Status::Frame:
+                    if (frame.type == wire::FrameType::Welcome) {
+                        auto w = wire::decodeWelcome(frame.body);
+                        if (!w || w->magic != wire::kMagic)
+                            notDrovik = "malformed WELCOME";
+                        else if (w->version != wire::kVersion)
+                            refused = "it speaks protocol version " + std::to_string(w->version) +
+                                      ", this library version " + std::to_string(wire::kVersion);
+                        else
+                            stage = Stage::Done;
+                    } else if (frame.type == wire::FrameType::Refuse) {
+                        auto reason = wire::decodeReason(frame.body);
+                        refused = reason ? *reason : "no reason given";
+                    } else {
+                        notDrovik =
+                            std::string("unexpected ") + wire::frameTypeName(frame.type) + " frame";
+                    }
+                    break;
+            }
+            deadline.cancel();
+        });
     };
 
     deadline.expires_after(std::chrono::seconds(seconds));
@@ -104,28 +165,31 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
             return;
         timedOut = true;
         asio::error_code ignored;
-        socket.close(ignored);
+        if (channel_)
+            channel_->close();
+        else
+            socket.close(ignored);
     });
     asio::async_connect(
         socket, endpoints, [&](const asio::error_code &e, const asio::ip::tcp::endpoint &) {
             if (e)
                 return stop(e);
             stage = Stage::Handshaking;
-            asio::error_code ignored;
-            socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-            asio::async_write(socket, asio::buffer(hello), [&](const asio::error_code &we, size_t) {
-                if (we)
-                    return stop(we);
-                readReply();
-            });
+            asio::ip::tcp::endpoint peer = socket.remote_endpoint(ec);
+            address_ = ec ? options.host : peer.address().to_string();
+            // From here the channel owns the socket. With TLS the HELLO waits in it until the
+            // handshake is complete and the slave's certificate has been judged.
+            channel_ = std::make_shared<Channel>(std::move(socket), std::move(security));
+            if (channel_->secured() && !channel_->startTls())
+                return stop(Channel::tlsFailed);
+            if (channel_->send(std::move(hello)) != Channel::SendResult::Sent)
+                return stop(asio::error::broken_pipe);
+            readReply();
         });
     io_.run();
     io_.restart();
 
     if (stage == Stage::Done) {
-        asio::ip::tcp::endpoint peer = socket.remote_endpoint(ec);
-        address_ = ec ? options.host : peer.address().to_string();
-        channel_ = std::make_shared<Channel>(std::move(socket));
         assembler_.setMaxLength(wire::kMaxFrameLength);
         return true;
     }
@@ -134,6 +198,10 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
                     ? "Timed out after " + std::to_string(seconds) + " s connecting to " + where
                     : "Timed out after " + std::to_string(seconds) + " s waiting for " + where +
                           " to answer the handshake (not a Drovik slave?)";
+    } else if (failure == Channel::tlsFailed) {
+        error = keyRefused ? channel_->failure()
+                           : where + " is not a Drovik slave that speaks TLS (" +
+                                 channel_->failure() + "; one that speaks plaintext?)";
     } else if (!refused.empty()) {
         error = where + " refused the connection: " + refused;
     } else if (!notDrovik.empty()) {
@@ -145,7 +213,10 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
     } else {
         error =
             failure == asio::error::eof
-                ? where + " closed the connection during the handshake (not a Drovik slave?)"
+                ? where + " closed the connection during the handshake (not a Drovik slave, " +
+                      (options.transport == DROVIK_TRANSPORT_TLS
+                           ? std::string("or one that speaks plaintext?)")
+                           : std::string("or one that speaks only TLS?)"))
                 : "Connection to " + where + " failed during the handshake: " + failure.message();
     }
     return false;

@@ -132,23 +132,22 @@ void MasterConnection::setXtra(intptr_t value) {
 }
 
 void MasterConnection::readMore() {
-    auto room = assembler_.prepare();
-    channel_->socket().async_read_some(
-        asio::buffer(room.data(), room.size()),
-        [self = shared_from_this()](const asio::error_code &ec, size_t n) { self->onRead(ec, n); });
+    channel_->readInto(assembler_, [self = shared_from_this()](const asio::error_code &ec,
+                                                               size_t n) { self->onRead(ec, n); });
 }
 
 void MasterConnection::onRead(const asio::error_code &ec, size_t n) {
     if (ending_)
         return;
     if (ec) {
-        end(DROVIK_EVENT_SHUTDOWN, ec == asio::error::eof
-                                       ? "the slave closed the connection"
+        end(DROVIK_EVENT_SHUTDOWN, ec == asio::error::eof ? "the slave closed the connection"
+                                   : ec == Channel::tlsFailed
+                                       ? "the slave's records failed: " + channel_->failure()
                                        : "the connection to the slave was lost: " + ec.message());
         return;
     }
+    (void)n;
     lastReceived_ = std::chrono::steady_clock::now();
-    assembler_.commit(n);
     for (;;) {
         wire::FrameView frame{};
         std::string why;

@@ -25,7 +25,10 @@ MasterSession::MasterSession(SlaveServer &server, asio::ip::tcp::socket socket)
         addressKey_ = addressKeyOf(peer.address());
         port_ = peer.port();
     }
-    channel_ = std::make_shared<Channel>(std::move(socket));
+    std::unique_ptr<tls::Session> security;
+    if (server.tls())
+        security = tls::Session::server(server.tls());
+    channel_ = std::make_shared<Channel>(std::move(socket), std::move(security));
     jobLimit_ = server.defaultJobLimit.load();
 }
 
@@ -95,22 +98,25 @@ void MasterSession::shutdownByServer() {
 }
 
 void MasterSession::readMore() {
-    auto room = assembler_.prepare();
-    channel_->socket().async_read_some(
-        asio::buffer(room.data(), room.size()),
-        [self = shared_from_this()](const asio::error_code &ec, size_t n) { self->onRead(ec, n); });
+    channel_->readInto(assembler_, [self = shared_from_this()](const asio::error_code &ec,
+                                                               size_t n) { self->onRead(ec, n); });
 }
 
 void MasterSession::onRead(const asio::error_code &ec, size_t n) {
     if (ended_)
         return;
+    if (ec == Channel::tlsFailed) {
+        end((handshaken_ ? "protocol error: " : "not a Drovik master: ") + channel_->failure(),
+            DROVIK_LOG_PROTOCOL);
+        return;
+    }
     if (ec) {
         end(ec == asio::error::eof ? "the master closed the connection"
                                    : "the connection was lost: " + ec.message());
         return;
     }
+    (void)n;
     lastReceived_ = Clock::now();
-    assembler_.commit(n);
     processFrames();
 }
 

@@ -25,6 +25,7 @@
 #include "shared_list.h"
 #include "slave_admission.h"
 #include "slave_limits.h"
+#include "tls.h"
 #include "worker_pool.h"
 
 namespace drovik {
@@ -165,14 +166,17 @@ bool streamFromJob(intptr_t job, std::span<const uint8_t> bytes);
 class SlaveServer {
 public:
     // Binds and starts listening; null with a text in error.
+    // tls: the identity connections are secured with; none for plaintext.
     static std::shared_ptr<SlaveServer> create(intptr_t handle, std::string_view bindAddress,
                                                int32_t port, Drovik_LogCallback log, size_t workers,
-                                               std::string &error);
+                                               tls::ServerIdentity tls, std::string &error);
     ~SlaveServer();
 
     intptr_t handle() const { return handle_; }
     int32_t port() const { return port_; }
     asio::io_context &io() { return io_; }
+    const tls::ContextPtr &tls() const { return tls_.context; }
+    const std::string &fingerprint() const { return tls_.fingerprint; }
     WorkerPool &pool() { return pool_; }
     void logLine(intptr_t peer, int32_t level, const std::string &text,
                  int32_t kind = DROVIK_LOG_GENERAL) const {
@@ -210,13 +214,14 @@ public:
     bool shutdown();
 
 private:
-    SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers);
+    SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers, tls::ServerIdentity tls);
     void acceptNext();
     void acceptLater();
     void admit(asio::ip::tcp::socket socket);
 
     const Drovik_LogCallback log_;
     const intptr_t handle_;
+    const tls::ServerIdentity tls_;
     int32_t port_ = 0;
     asio::io_context io_{1};  // run by one thread only
     asio::executor_work_guard<asio::io_context::executor_type> work_;

@@ -6,9 +6,11 @@
 
 namespace drovik {
 
-SlaveServer::SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers)
+SlaveServer::SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers,
+                         tls::ServerIdentity tls)
     : log_(log),
       handle_(handle),
+      tls_(std::move(tls)),
       work_(asio::make_work_guard(io_)),
       acceptor_(io_),
       pool_(workers) {}
@@ -23,10 +25,11 @@ SlaveServer::~SlaveServer() {
 
 std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_view bindAddress,
                                                  int32_t port, Drovik_LogCallback log,
-                                                 size_t workers, std::string &error) {
+                                                 size_t workers, tls::ServerIdentity tls,
+                                                 std::string &error) {
     std::string address(bindAddress.empty() ? "0.0.0.0" : bindAddress);
     const std::string where = address + ":" + std::to_string(port);
-    std::shared_ptr<SlaveServer> s(new SlaveServer(handle, log, workers));
+    std::shared_ptr<SlaveServer> s(new SlaveServer(handle, log, workers, std::move(tls)));
 
     asio::error_code ec;
     asio::ip::tcp::endpoint endpoint;

@@ -188,7 +188,7 @@ private:
 TEST(ConnectionLoss, SlaveThatFallsSilentMidJobGivesShutdown) {
     TestMaster master(20, 200);
     FakeSlave fake;
-    intptr_t slave = master.connect(fake.port());
+    intptr_t slave = master.connect(fake.port(), 5, kPlain);
     ASSERT_NE(slave, 0) << master.lastError();
     fake.socket();  // handshake done; from now on the fake reads nothing and answers nothing
     intptr_t id = submit(master.handle(), slave, "Anything", 0);
@@ -203,7 +203,7 @@ TEST(ConnectionLoss, SlaveThatFallsSilentMidJobGivesShutdown) {
 TEST(ConnectionLoss, SlaveThatDiesMidJobGivesShutdown) {
     TestMaster master;
     FakeSlave fake;
-    intptr_t slave = master.connect(fake.port());
+    intptr_t slave = master.connect(fake.port(), 5, kPlain);
     ASSERT_NE(slave, 0) << master.lastError();
     intptr_t id = submit(master.handle(), slave, "Anything", 0);
     ASSERT_NE(id, 0);
@@ -217,7 +217,7 @@ TEST(ConnectionLoss, SlaveThatDiesMidJobGivesShutdown) {
 TEST(ConnectionLoss, GarbageFromTheSlaveEndsOnlyThatConnection) {
     TestMaster master;
     FakeSlave fake;
-    intptr_t slave = master.connect(fake.port());
+    intptr_t slave = master.connect(fake.port(), 5, kPlain);
     ASSERT_NE(slave, 0);
     Bytes garbage = {0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x02};  // a frame far beyond the size limit
     asio::write(fake.socket(), asio::buffer(garbage));
@@ -272,6 +272,7 @@ TEST(Connect, BadArgumentsAreRefusedWithAText) {
 // Bytes that are not our protocol, sent to a real slave, end only their own connection.
 class Garbage : public LoopbackTest {
 protected:
+    Garbage() { transport_ = kPlain; }
     void expectClosedAndOthersServed(RawPeer &peer) {
         EXPECT_TRUE(peer.closedByPeer());
         auto events = run("Long", 0);

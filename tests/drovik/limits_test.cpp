@@ -64,7 +64,8 @@ class Limits : public ::testing::Test {
 protected:
     void SetUp() override {
         gate().reset();
-        slave_ = Drovik_Slave_Init("127.0.0.1", 0, &LogRecorder::record, 4, &port_);
+        slave_ = Drovik_Slave_InitTransport("127.0.0.1", 0, &LogRecorder::record, 4, &port_, kPlain,
+                                            "", "", 0);
         ASSERT_NE(slave_, 0) << Drovik_Slave_GetLastError(0);
         addTestJobs(slave_);
     }
@@ -108,10 +109,10 @@ TEST_F(Limits, ConnectionsBeyondTheAddressOrTotalCapAreRefused) {
     limit(DROVIK_LIMIT_CONNECTIONS, 3);
     limit(DROVIK_LIMIT_UNTRUSTED, 3);  // a quarter of three would leave room for one
     TestMaster master;
-    intptr_t first = master.connect(port_), second = master.connect(port_);
+    intptr_t first = master.connect(port_, 5, kPlain), second = master.connect(port_, 5, kPlain);
     ASSERT_NE(first, 0);
     ASSERT_NE(second, 0);
-    EXPECT_EQ(master.connect(port_), 0);  // a third from 127.0.0.1
+    EXPECT_EQ(master.connect(port_, 5, kPlain), 0);  // a third from 127.0.0.1
     EXPECT_TRUE(LogRecorder::instance().waitFor(DROVIK_LOG_REFUSED, "the limit of one address"));
 
     RawPeer other(port_, "127.0.0.2");  // another address: within the total
@@ -125,7 +126,7 @@ TEST_F(Limits, ConnectionsBeyondTheAddressOrTotalCapAreRefused) {
     Drovik_Master_RemoveSlave(master.handle(), second);
     intptr_t again = 0;
     for (int i = 0; i < 200 && again == 0; ++i) {
-        again = master.connect(port_);
+        again = master.connect(port_, 5, kPlain);
         if (again == 0)
             std::this_thread::sleep_for(10ms);
     }
@@ -136,7 +137,7 @@ TEST_F(Limits, ConnectionsBeyondTheAddressOrTotalCapAreRefused) {
 TEST_F(Limits, BeyondTheUntrustedCapTheBusiestAddressLosesItsOldest) {
     limit(DROVIK_LIMIT_UNTRUSTED, 3);
     TestMaster master;
-    intptr_t trusted = master.connect(port_);
+    intptr_t trusted = master.connect(port_, 5, kPlain);
     ASSERT_NE(trusted, 0);
     intptr_t onSlave = Drovik_Slave_IterateMasters(slave_, 0);
     ASSERT_EQ(Drovik_Slave_SetMasterTrusted(slave_, onSlave, 1), 1);
@@ -164,7 +165,7 @@ TEST_F(Limits, TheSlaveSetsEveryDeadline) {
     limit(DROVIK_LIMIT_SILENCE_TIME, 300);
     limit(DROVIK_LIMIT_UNTRUSTED_TIME, 400);
     TestMaster master;  // pings every 100 ms
-    intptr_t trusted = master.connect(port_);
+    intptr_t trusted = master.connect(port_, 5, kPlain);
     ASSERT_NE(trusted, 0);
     ASSERT_EQ(Drovik_Slave_SetMasterTrusted(slave_, Drovik_Slave_IterateMasters(slave_, 0), 1), 1);
 
@@ -185,7 +186,7 @@ TEST_F(Limits, TheSlaveSetsEveryDeadline) {
 
     // A master that keeps its heartbeat but is never trusted.
     TestMaster idle;
-    intptr_t untrusted = idle.connect(port_);
+    intptr_t untrusted = idle.connect(port_, 5, kPlain);
     ASSERT_NE(untrusted, 0);
     auto event = Recorder::instance().waitConnectionEvent(untrusted);
     ASSERT_TRUE(event.has_value());
@@ -200,7 +201,7 @@ TEST_F(Limits, APeerThatDoesNotReadIsNotReadThenClosed) {
     limit(DROVIK_LIMIT_OUTPUT_TIME, 300);
     ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave_, 0, 1024), 1);
     TestMaster master;
-    intptr_t good = master.connect(port_);
+    intptr_t good = master.connect(port_, 5, kPlain);
     ASSERT_NE(good, 0);
 
     RawPeer greedy(port_, "127.0.0.2");
@@ -221,7 +222,7 @@ TEST_F(Limits, APeerThatDoesNotReadIsNotReadThenClosed) {
 
 TEST_F(Limits, AValueCountIsCheckedBeforeAnyValueIsDecoded) {
     TestMaster master;
-    intptr_t good = master.connect(port_);
+    intptr_t good = master.connect(port_, 5, kPlain);
     ASSERT_NE(good, 0);
 
     // Within the largest signature ("Params" takes 9) but not the job's: answered INVALID, and
@@ -254,7 +255,7 @@ TEST_F(Limits, AnUntrustedMasterMaySendOnlySmallFrames) {
 
     // Trusted, the large frame is served; trust taken back, the same frame closes the connection.
     TestMaster master;
-    intptr_t connection = master.connect(port_);
+    intptr_t connection = master.connect(port_, 5, kPlain);
     ASSERT_NE(connection, 0);
     intptr_t onSlave = Drovik_Slave_IterateMasters(slave_, 0);
     ASSERT_EQ(Drovik_Slave_SetMasterTrusted(slave_, onSlave, 1), 1);
@@ -290,13 +291,15 @@ struct Turns {
 
 TEST(WorkerTurns, AConnectionsQueueDelaysAnotherByOneJobAtMost) {
     int32_t port = 0;
-    intptr_t slave = Drovik_Slave_Init("127.0.0.1", 0, nullptr, 1, &port);  // one worker
+    intptr_t slave =
+        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 1, &port, kPlain, "", "", 0);
     ASSERT_NE(slave, 0);
     addTestJobs(slave);
     Drovik_Slave_AddJob(slave, "Turn", &Turns::job, "", 0);
     gate().reset();
     TestMaster busy, patient;
-    intptr_t busyConnection = busy.connect(port), patientConnection = patient.connect(port);
+    intptr_t busyConnection = busy.connect(port, 5, kPlain),
+             patientConnection = patient.connect(port, 5, kPlain);
     ASSERT_NE(busyConnection, 0);
     ASSERT_NE(patientConnection, 0);
 

@@ -189,10 +189,11 @@ class LoopbackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gate().reset();
-        slave_ = Drovik_Slave_Init("127.0.0.1", 0, nullptr, 4, &port_);
+        slave_ =
+            Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 4, &port_, transport_, "", "", 0);
         ASSERT_NE(slave_, 0) << Drovik_Slave_GetLastError(0);
         addTestJobs(slave_);
-        connection_ = master_.connect(port_);
+        connection_ = master_.connect(port_, 5, transport_);
         ASSERT_NE(connection_, 0) << master_.lastError();
     }
     void TearDown() override {
@@ -214,6 +215,7 @@ protected:
         return *events;
     }
 
+    int32_t transport_ = DROVIK_TRANSPORT_TLS;  // set before SetUp
     intptr_t slave_ = 0;
     int32_t port_ = 0;
     TestMaster master_;

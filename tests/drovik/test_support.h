@@ -116,8 +116,9 @@ public:
     TestMaster &operator=(const TestMaster &) = delete;
 
     intptr_t handle() const { return handle_; }
-    intptr_t connect(int32_t port, int32_t timeoutSeconds = 5) {
-        return Drovik_Master_AddSlave(handle_, "127.0.0.1", port, "test", 0, "", "", 0,
+    intptr_t connect(int32_t port, int32_t timeoutSeconds = 5,
+                     int32_t transport = DROVIK_TRANSPORT_TLS) {
+        return Drovik_Master_AddSlave(handle_, "127.0.0.1", port, "test", transport, "", "", 0,
                                       timeoutSeconds);
     }
     std::string lastError() const {
@@ -185,6 +186,10 @@ inline Bytes welcomeFrame() {
     putU16(body, 1);
     return frame(2, body);
 }
+
+// Tests that speak the wire protocol themselves (raw peers, fake slaves) do so in plaintext, to
+// slaves and masters told to speak plaintext: the frame checks behind TLS are the same.
+constexpr int32_t kPlain = DROVIK_TRANSPORT_PLAINTEXT;
 
 // A plain TCP peer on loopback for tests that need a slave or master that misbehaves.
 class RawPeer {
