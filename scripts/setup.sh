@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev
-  libasio-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libssl-dev
+  libasio-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libssl-dev openssl
   libsqlite3-dev libsodium-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
