@@ -7,7 +7,7 @@
 MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit)
     : sessions_(sessions),
       store_(store),
-      writer_(store.db.file(), storedLimit,
+      writer_(store.db.connectWriter(), storedLimit,
               [this](int64_t id, const std::string &recipient, const std::string &sender,
                      const std::string &text) { committed(id, recipient, sender, text); }) {}
 

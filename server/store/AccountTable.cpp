@@ -1,20 +1,18 @@
 #include "store/AccountTable.h"
 
-AccountTable::AccountTable(Database &db)
-    : db_(db),
-      select_(db.handle(), "SELECT password_hash FROM accounts WHERE name = ?1"),
-      insert_(db.handle(),
-              "INSERT INTO accounts(name, password_hash, created_at) VALUES (?1, ?2, ?3) "
-              "ON CONFLICT(name) DO NOTHING"),
-      update_(db.handle(), "UPDATE accounts SET password_hash = ?2 WHERE name = ?1") {}
+namespace {
+const Sql kSelect("SELECT password_hash FROM accounts WHERE name = $1");
+const Sql kInsert(
+    "INSERT INTO accounts(name, password_hash, created_at) VALUES ($1, $2, $3) "
+    "ON CONFLICT(name) DO NOTHING");
+const Sql kUpdate("UPDATE accounts SET password_hash = $2 WHERE name = $1");
+}  // namespace
 
 std::optional<std::string> AccountTable::passwordHash(std::string_view name) {
-    auto guard = db_.lock();
-    Query query(select_);
-    query.bindText(1, name);
-    if (!query.step())
+    Result result = db_.run(kSelect, {name});
+    if (result.rows.empty())
         return std::nullopt;
-    return query.text(0);
+    return result.rows[0].text(0);
 }
 
 bool AccountTable::exists(std::string_view name) {
@@ -22,16 +20,9 @@ bool AccountTable::exists(std::string_view name) {
 }
 
 bool AccountTable::insert(std::string_view name, std::string_view passwordHash, int64_t now) {
-    auto guard = db_.lock();
-    Query query(insert_);
-    query.bindText(1, name).bindText(2, passwordHash).bind(3, now);
-    query.run();
-    return sqlite3_changes(db_.handle()) == 1;
+    return db_.run(kInsert, {name, passwordHash, now}).changed == 1;
 }
 
 void AccountTable::setPasswordHash(std::string_view name, std::string_view passwordHash) {
-    auto guard = db_.lock();
-    Query query(update_);
-    query.bindText(1, name).bindText(2, passwordHash);
-    query.run();
+    db_.run(kUpdate, {name, passwordHash});
 }

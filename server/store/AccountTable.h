@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "store/Database.h"
+#include "store/Sql.h"
 
 class AccountTable {
 public:
-    explicit AccountTable(Database &db);
+    explicit AccountTable(Database &db) : db_(db) {}
 
     // The stored password hash, or nothing for an unknown name.
     std::optional<std::string> passwordHash(std::string_view name);
@@ -21,5 +21,4 @@ public:
 
 private:
     Database &db_;
-    Statement select_, insert_, update_;
 };

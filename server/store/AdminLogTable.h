@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "store/Database.h"
+#include "store/Sql.h"
 
 struct AdminAction {
     int64_t at = 0;
@@ -17,11 +17,10 @@ struct AdminAction {
 
 class AdminLogTable {
 public:
-    explicit AdminLogTable(Database &db);
+    explicit AdminLogTable(Database &db) : db_(db) {}
 
     void record(const AdminAction &action);
 
 private:
     Database &db_;
-    Statement insert_;
 };

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "store/Database.h"
+#include "store/Sql.h"
 
 class BanTable {
 public:
-    explicit BanTable(Database &db);
+    explicit BanTable(Database &db) : db_(db) {}
 
     bool isBanned(std::string_view name);
     // Sets or replaces the ban of an existing account.
@@ -18,5 +18,4 @@ public:
 
 private:
     Database &db_;
-    Statement select_, upsert_, delete_;
 };

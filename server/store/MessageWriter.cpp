@@ -13,16 +13,12 @@ struct MessageWriter::Change {
     bool done = false;
 };
 
-MessageWriter::MessageWriter(const std::filesystem::path &file, int64_t perRecipientLimit,
+MessageWriter::MessageWriter(std::unique_ptr<Connection> connection, int64_t perRecipientLimit,
                              Committed committed)
-    : db_(file),
-      // Checkpoints are the other thread's.
-      table_((db_.exec("PRAGMA wal_autocheckpoint=0"), db_)),
+    : db_(std::move(connection)),
       limit_(perRecipientLimit),
       committed_(std::move(committed)),
-      checkpointDb_(file),
-      thread_([this] { run(); }),
-      checkpointThread_([this] { checkpoints(); }) {}
+      thread_([this] { run(); }) {}
 
 MessageWriter::~MessageWriter() {
     {
@@ -30,9 +26,7 @@ MessageWriter::~MessageWriter() {
         stopping_ = true;
     }
     queued_.notify_one();
-    checkpointDue_.notify_one();
     thread_.join();
-    checkpointThread_.join();
     LogEvent("private messages: ", counts_.kept, " kept and ", counts_.removed, " removed in ",
              counts_.commits, " commits (", counts_.failedCommits, " failed)");
 }
@@ -117,13 +111,13 @@ void MessageWriter::run() {
 int64_t &MessageWriter::countOf(const std::string &recipient) {
     auto it = perRecipient_.find(recipient);
     if (it == perRecipient_.end())
-        it = perRecipient_.emplace(recipient, table_.count(recipient)).first;
+        it = perRecipient_.emplace(recipient, PrivateMessages::count(*db_, recipient)).first;
     return it->second;
 }
 
 void MessageWriter::apply(Change &change) {
     if (change.isRemoval) {
-        int64_t removed = table_.remove(change.recipient, change.ids);
+        int64_t removed = PrivateMessages::remove(*db_, change.recipient, change.ids);
         int64_t &count = countOf(change.recipient);
         count -= removed;
         if (count <= 0)
@@ -136,16 +130,14 @@ void MessageWriter::apply(Change &change) {
         change.result.status = Status::Full;
         return;
     }
-    try {
-        change.result.id = table_.add(change.recipient, change.sender, change.text, UnixSeconds());
-    } catch (const StoreError &e) {
-        // The failed statement undid itself; the rest of the commit goes on.
-        if (e.code() != SQLITE_CONSTRAINT_FOREIGNKEY)
-            throw;
+    std::optional<int64_t> id =
+        PrivateMessages::add(*db_, change.recipient, change.sender, change.text, UnixSeconds());
+    if (!id) {
         perRecipient_.erase(change.recipient);
         change.result.status = Status::UnknownRecipient;
         return;
     }
+    change.result.id = *id;
     ++count;
     change.result.status = Status::Kept;
 }
@@ -153,16 +145,10 @@ void MessageWriter::apply(Change &change) {
 void MessageWriter::commit(std::vector<Change *> &batch) {
     uint64_t kept = 0, removed = 0;
     try {
-        auto guard = db_.lock();
-        db_.exec("BEGIN IMMEDIATE");
-        try {
-            for (Change *change : batch)
-                apply(*change);
-            db_.exec("COMMIT");
-        } catch (...) {
-            sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        Transaction transaction(*db_);
+        for (Change *change : batch)
+            apply(*change);
+        transaction.commit();
     } catch (const std::exception &e) {
         // Nothing of this batch is kept, and the counts may have counted some of it.
         perRecipient_.clear();
@@ -192,23 +178,4 @@ void MessageWriter::commit(std::vector<Change *> &batch) {
     counts_.kept += kept;
     counts_.removed += removed;
     ++counts_.commits;
-}
-
-// A passive checkpoint copies what it can without holding up the writer; the log is started over
-// by the next commit once all of it has been copied.
-void MessageWriter::checkpoints() {
-    constexpr auto kInterval = std::chrono::milliseconds(200);
-    std::unique_lock guard(mutex_);
-    while (!stopping_) {
-        checkpointDue_.wait_for(guard, kInterval, [&] { return stopping_; });
-        if (stopping_ || counts_.commits == checkpointedAt_)
-            continue;
-        checkpointedAt_ = counts_.commits;
-        guard.unlock();
-        int rc = sqlite3_wal_checkpoint_v2(checkpointDb_.handle(), nullptr,
-                                           SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        if (rc != SQLITE_OK && rc != SQLITE_BUSY)
-            LogEvent(StoreErrorText(checkpointDb_.handle(), rc, "checkpoint"));
-        guard.lock();
-    }
 }

@@ -1,5 +1,5 @@
 // Writes private messages, and removes those their recipients have received, on one thread with
-// a connection of its own. Whatever queues up while one commit is being synced to disk goes into
+// a connection of its own. Whatever queues up while one commit is being made durable goes into
 // the next commit together, so under load many messages share one fsync; each caller still
 // waits until its own change is committed.
 #pragma once
@@ -7,16 +7,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include "store/Database.h"
 #include "store/PrivateMessageTable.h"
+#include "store/Sql.h"
 
 class MessageWriter {
 public:
@@ -25,9 +25,9 @@ public:
     using Committed = std::function<void(int64_t id, const std::string &recipient,
                                          const std::string &sender, const std::string &text)>;
 
-    // Opens its own connection to the store file, which must already have the current schema.
+    // Writes on `connection` (Database::connectWriter), whose store has the current schema.
     // A recipient may have at most `perRecipientLimit` messages kept.
-    MessageWriter(const std::filesystem::path &file, int64_t perRecipientLimit,
+    MessageWriter(std::unique_ptr<Connection> connection, int64_t perRecipientLimit,
                   Committed committed);
     // Commits what is queued, then stops.
     ~MessageWriter();
@@ -56,14 +56,12 @@ private:
     struct Change;
     uint64_t enqueue(Change *change);
     void run();
-    void checkpoints();
     void commit(std::vector<Change *> &batch);
     void apply(Change &change);
     int64_t &countOf(const std::string &recipient);
     Result submit(Change &change);
 
-    Database db_;
-    PrivateMessageTable table_;
+    std::unique_ptr<Connection> db_;
     const int64_t limit_;
     Committed committed_;
 
@@ -73,13 +71,8 @@ private:
     uint64_t tickets_ = 0, finished_ = 0;  // changes queued and finished so far
     bool stopping_ = false;
     Counts counts_;
-    std::condition_variable checkpointDue_;
-    uint64_t checkpointedAt_ = 0;  // counts_.commits at the last checkpoint
 
     // Only the writer's thread touches these: messages kept per recipient, counted once.
     std::unordered_map<std::string, int64_t> perRecipient_;
-    // Copies the log into the store file on a connection of its own, so that no commit waits
-    // for that copy and its fsync.
-    Database checkpointDb_;
-    std::thread thread_, checkpointThread_;  // last: start once everything above exists
+    std::thread thread_;  // last: starts once everything above exists
 };

@@ -1,69 +1,86 @@
 #include "store/PrivateMessageTable.h"
 
-PrivateMessageTable::PrivateMessageTable(Database &db)
-    : db_(db),
-      insert_(db.handle(),
-              "INSERT INTO private_messages(recipient, sender, text, sent_at) "
-              "VALUES (?1, ?2, ?3, ?4)"),
-      select_(db.handle(),
-              "SELECT id, sender, text FROM private_messages WHERE recipient = ?1 AND id > ?2 "
-              "ORDER BY id LIMIT ?3"),
-      delete_(db.handle(), "DELETE FROM private_messages WHERE recipient = ?1 AND id = ?2"),
-      count_(db.handle(), "SELECT COUNT(*) FROM private_messages WHERE recipient = ?1") {}
+#include <algorithm>
 
-int64_t PrivateMessageTable::add(std::string_view recipient, std::string_view sender,
-                                 std::string_view text, int64_t now) {
-    auto guard = db_.lock();
-    Query query(insert_);
-    query.bindText(1, recipient)
-        .bindText(2, sender)
-        .bindBlob(3, {reinterpret_cast<const uint8_t *>(text.data()), text.size()})
-        .bind(4, now);
-    query.run();
-    return sqlite3_last_insert_rowid(db_.handle());
+namespace {
+
+// A recipient without an account adds no row, rather than failing on the foreign key: in a
+// PostgreSQL transaction a failed statement would fail the rest of the writer's commit.
+const Sql kInsert(
+    "INSERT INTO private_messages(recipient, sender, text, sent_at) SELECT $1, $2, $3, $4 "
+    "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1) RETURNING id",
+    "INSERT INTO private_messages(recipient, sender, text, sent_at) "
+    "SELECT $1::text, $2::text, $3::bytea, $4::bigint "
+    "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1::text) RETURNING id");
+const Sql kSelect(
+    "SELECT id, sender, text FROM private_messages WHERE recipient = $1 AND id > $2 "
+    "ORDER BY id LIMIT $3");
+const Sql kDelete("DELETE FROM private_messages WHERE recipient = $1 AND id = $2");
+const Sql kCount("SELECT COUNT(*) FROM private_messages WHERE recipient = $1");
+
+// Rows are read a page at a time, so that the byte bound, not the count, decides how much is
+// read when messages are large.
+constexpr int64_t kPage = 64;
+
+}  // namespace
+
+namespace PrivateMessages {
+
+std::optional<int64_t> add(Connection &c, std::string_view recipient, std::string_view sender,
+                           std::string_view text, int64_t now) {
+    Result result = c.run(kInsert, {recipient, sender, Param::blob(text), now});
+    if (result.rows.empty())
+        return std::nullopt;
+    return result.rows[0].integer(0);
 }
 
-std::vector<StoredMessage> PrivateMessageTable::after(std::string_view recipient, int64_t afterId,
-                                                      int64_t limit, size_t maxBytes,
-                                                      size_t (*sizeOf)(size_t, size_t),
-                                                      bool &complete) {
-    auto guard = db_.lock();
+std::vector<StoredMessage> after(Connection &c, std::string_view recipient, int64_t afterId,
+                                 int64_t limit, size_t maxBytes, size_t (*sizeOf)(size_t, size_t),
+                                 bool &complete) {
     std::vector<StoredMessage> messages;
     size_t bytes = 0;
     complete = true;
-    Query query(select_);
-    // One row more than asked for tells whether more wait.
-    query.bindText(1, recipient).bind(2, afterId).bind(3, limit + 1);
-    while (query.step()) {
-        StoredMessage m{query.integer(0), query.text(1), query.text(2)};
-        size_t size = sizeOf(m.sender.size(), m.text.size());
-        if (static_cast<int64_t>(messages.size()) == limit ||
-            (!messages.empty() && bytes + size > maxBytes)) {
-            complete = false;
-            break;
+    for (;;) {
+        // One row more than asked for tells whether more wait.
+        const int64_t wanted = limit + 1 - static_cast<int64_t>(messages.size());
+        const int64_t page = std::min(wanted, kPage);
+        Result result = c.run(kSelect, {recipient, afterId, page});
+        for (Row &row : result.rows) {
+            StoredMessage m{row.integer(0), std::move(row.cells[1].bytes),
+                            std::move(row.cells[2].bytes)};
+            size_t size = sizeOf(m.sender.size(), m.text.size());
+            if (static_cast<int64_t>(messages.size()) == limit ||
+                (!messages.empty() && bytes + size > maxBytes)) {
+                complete = false;
+                return messages;
+            }
+            bytes += size;
+            afterId = m.id;
+            messages.push_back(std::move(m));
         }
-        bytes += size;
-        messages.push_back(std::move(m));
+        if (static_cast<int64_t>(result.rows.size()) < page)
+            return messages;
     }
-    return messages;
 }
 
-int64_t PrivateMessageTable::remove(std::string_view recipient, std::span<const int64_t> ids) {
-    Transaction transaction(db_);
+int64_t remove(Connection &c, std::string_view recipient, std::span<const int64_t> ids) {
     int64_t removed = 0;
-    for (int64_t id : ids) {
-        Query query(delete_);
-        query.bindText(1, recipient).bind(2, id);
-        query.run();
-        removed += sqlite3_changes(db_.handle());
-    }
-    transaction.commit();
+    for (int64_t id : ids)
+        removed += c.run(kDelete, {recipient, id}).changed;
     return removed;
 }
 
-int64_t PrivateMessageTable::count(std::string_view recipient) {
-    auto guard = db_.lock();
-    Query query(count_);
-    query.bindText(1, recipient);
-    return query.step() ? query.integer(0) : 0;
+int64_t count(Connection &c, std::string_view recipient) {
+    Result result = c.run(kCount, {recipient});
+    return result.rows.empty() ? 0 : result.rows[0].integer(0);
+}
+
+}  // namespace PrivateMessages
+
+int64_t PrivateMessageTable::remove(std::string_view recipient, std::span<const int64_t> ids) {
+    auto connection = db_.lease();
+    Transaction transaction(*connection);
+    int64_t removed = PrivateMessages::remove(*connection, recipient, ids);
+    transaction.commit();
+    return removed;
 }

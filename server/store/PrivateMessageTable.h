@@ -4,12 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "store/Database.h"
+#include "store/Sql.h"
 
 struct StoredMessage {
     int64_t id = 0;
@@ -17,25 +18,47 @@ struct StoredMessage {
     std::string text;
 };
 
+// The statements, on a connection the caller holds: the writer of private messages runs them
+// inside its own transactions.
+namespace PrivateMessages {
+
+// Keeps the message and returns its id, which is higher than that of every message kept before;
+// nothing when the recipient has no account.
+std::optional<int64_t> add(Connection &c, std::string_view recipient, std::string_view sender,
+                           std::string_view text, int64_t now);
+// The recipient's messages with an id above `afterId`, in order: at most `limit` of them and no
+// more than `maxBytes` as `sizeOf(senderLength, textLength)` counts them (but always the first).
+// `complete` tells whether these are all there are.
+std::vector<StoredMessage> after(Connection &c, std::string_view recipient, int64_t afterId,
+                                 int64_t limit, size_t maxBytes, size_t (*sizeOf)(size_t, size_t),
+                                 bool &complete);
+// Removes the recipient's messages with these ids; returns how many there were.
+int64_t remove(Connection &c, std::string_view recipient, std::span<const int64_t> ids);
+int64_t count(Connection &c, std::string_view recipient);
+
+}  // namespace PrivateMessages
+
+// The same on a connection of the store's, each call on its own.
 class PrivateMessageTable {
 public:
-    explicit PrivateMessageTable(Database &db);
+    explicit PrivateMessageTable(Database &db) : db_(db) {}
 
-    // Keeps the message and returns its id, which is higher than that of every message kept
-    // before. A recipient without an account fails with SQLITE_CONSTRAINT_FOREIGNKEY.
-    int64_t add(std::string_view recipient, std::string_view sender, std::string_view text,
-                int64_t now);
-    // The recipient's messages with an id above `afterId`, in order: at most `limit` of them and
-    // no more than `maxBytes` as `sizeOf(senderLength, textLength)` counts them (but always the
-    // first). `complete` tells whether these are all there are.
+    std::optional<int64_t> add(std::string_view recipient, std::string_view sender,
+                               std::string_view text, int64_t now) {
+        return PrivateMessages::add(*db_.lease(), recipient, sender, text, now);
+    }
     std::vector<StoredMessage> after(std::string_view recipient, int64_t afterId, int64_t limit,
                                      size_t maxBytes, size_t (*sizeOf)(size_t, size_t),
-                                     bool &complete);
-    // Removes the recipient's messages with these ids; returns how many there were.
+                                     bool &complete) {
+        return PrivateMessages::after(*db_.lease(), recipient, afterId, limit, maxBytes, sizeOf,
+                                      complete);
+    }
+    // In one transaction.
     int64_t remove(std::string_view recipient, std::span<const int64_t> ids);
-    int64_t count(std::string_view recipient);
+    int64_t count(std::string_view recipient) {
+        return PrivateMessages::count(*db_.lease(), recipient);
+    }
 
 private:
     Database &db_;
-    Statement insert_, select_, delete_, count_;
 };

@@ -1,49 +1,34 @@
 #include "store/ProfileTable.h"
 
-ProfileTable::ProfileTable(Database &db)
-    : db_(db),
-      select_(db.handle(), "SELECT text FROM profiles WHERE name = ?1"),
-      upsert_(db.handle(),
-              "INSERT INTO profiles(name, text, updated_at) VALUES (?1, ?2, ?3) "
-              "ON CONFLICT(name) DO UPDATE SET text = ?2, updated_at = ?3") {}
+namespace {
+const Sql kSelectText("SELECT text FROM profiles WHERE name = $1");
+const Sql kUpsertText(
+    "INSERT INTO profiles(name, text, updated_at) VALUES ($1, $2, $3) "
+    "ON CONFLICT(name) DO UPDATE SET text = $2, updated_at = $3");
+const Sql kSelectPicture("SELECT picture FROM avatars WHERE name = $1");
+const Sql kUpsertPicture(
+    "INSERT INTO avatars(name, picture, updated_at) VALUES ($1, $2, $3) "
+    "ON CONFLICT(name) DO UPDATE SET picture = $2, updated_at = $3");
+}  // namespace
 
 std::optional<std::string> ProfileTable::text(std::string_view name) {
-    auto guard = db_.lock();
-    Query query(select_);
-    query.bindText(1, name);
-    if (!query.step())
+    Result result = db_.run(kSelectText, {name});
+    if (result.rows.empty())
         return std::nullopt;
-    return query.text(0);
+    return result.rows[0].text(0);
 }
 
 void ProfileTable::setText(std::string_view name, std::string_view text, int64_t now) {
-    auto guard = db_.lock();
-    Query query(upsert_);
-    query.bindText(1, name)
-        .bindBlob(2, {reinterpret_cast<const uint8_t *>(text.data()), text.size()})
-        .bind(3, now);
-    query.run();
+    db_.run(kUpsertText, {name, Param::blob(text), now});
 }
 
-AvatarTable::AvatarTable(Database &db)
-    : db_(db),
-      select_(db.handle(), "SELECT picture FROM avatars WHERE name = ?1"),
-      upsert_(db.handle(),
-              "INSERT INTO avatars(name, picture, updated_at) VALUES (?1, ?2, ?3) "
-              "ON CONFLICT(name) DO UPDATE SET picture = ?2, updated_at = ?3") {}
-
 std::optional<std::vector<uint8_t>> AvatarTable::picture(std::string_view name) {
-    auto guard = db_.lock();
-    Query query(select_);
-    query.bindText(1, name);
-    if (!query.step())
+    Result result = db_.run(kSelectPicture, {name});
+    if (result.rows.empty())
         return std::nullopt;
-    return query.blob(0);
+    return result.rows[0].blob(0);
 }
 
 void AvatarTable::setPicture(std::string_view name, std::span<const uint8_t> bytes, int64_t now) {
-    auto guard = db_.lock();
-    Query query(upsert_);
-    query.bindText(1, name).bindBlob(2, bytes).bind(3, now);
-    query.run();
+    db_.run(kUpsertPicture, {name, Param::blob(bytes), now});
 }

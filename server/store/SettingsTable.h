@@ -5,16 +5,15 @@
 #include <string>
 #include <string_view>
 
-#include "store/Database.h"
+#include "store/Sql.h"
 
 class SettingsTable {
 public:
-    explicit SettingsTable(Database &db);
+    explicit SettingsTable(Database &db) : db_(db) {}
 
     std::optional<std::string> get(std::string_view key);
     void set(std::string_view key, std::string_view value);
 
 private:
     Database &db_;
-    Statement select_, upsert_;
 };

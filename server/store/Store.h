@@ -1,19 +1,19 @@
-// The server's persistent store: the connection, brought to the current schema, and one
-// repository per table.
+// The server's persistent store: a database brought to the current schema, and one repository
+// per table.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
+#include <memory>
+#include <string>
 
 #include "store/AccountTable.h"
 #include "store/AdminLogTable.h"
 #include "store/BanTable.h"
-#include "store/Database.h"
-#include "store/Migrations.h"
 #include "store/PrivateMessageTable.h"
 #include "store/ProfileTable.h"
 #include "store/SettingsTable.h"
+#include "store/Sql.h"
 
 inline int64_t UnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -23,9 +23,11 @@ inline int64_t UnixSeconds() {
 
 class Store {
 public:
-    explicit Store(const std::filesystem::path &file)
-        : db(file),
-          migrated_((MigrateStore(db), true)),
+    // `location`: a SQLite file, or a postgresql:// connection string.
+    explicit Store(const std::string &location) : Store(OpenDatabase(location)) {}
+    explicit Store(std::unique_ptr<Database> database)
+        : database_((database->migrate(), std::move(database))),
+          db(*database_),
           accounts(db),
           bans(db),
           profiles(db),
@@ -34,12 +36,11 @@ public:
           messages(db),
           adminLog(db) {}
 
-    Database db;
-
 private:
-    bool migrated_;  // runs the migrations before any repository prepares its statements
+    std::unique_ptr<Database> database_;
 
 public:
+    Database &db;
     AccountTable accounts;
     BanTable bans;
     ProfileTable profiles;

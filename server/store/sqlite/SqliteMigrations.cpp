@@ -1,16 +1,15 @@
-#include "store/Migrations.h"
-
+// The SQLite schema, one numbered step at a time under PRAGMA user_version.
 #include <array>
 #include <string>
 
-#include "store/Database.h"
+#include "store/sqlite/SqliteDatabase.h"
 
 namespace {
 
 // Step N brings a store of version N-1 to version N. Steps are never edited once released; a
 // change of schema is a new step. Names and texts from clients are 8-bit bytes in no particular
 // code page, so message and profile texts are blobs.
-constexpr std::array<const char *, 2> kSteps = {
+constexpr std::array<const char *, kSchemaVersion> kSteps = {
     // 1: the first schema.
     R"sql(
     CREATE TABLE accounts (
@@ -67,21 +66,19 @@ constexpr std::array<const char *, 2> kSteps = {
 
 }  // namespace
 
-int CurrentSchemaVersion() {
-    return static_cast<int>(kSteps.size());
-}
-
-void MigrateStore(Database &db) {
-    auto guard = db.lock();
-    int version = db.userVersion();
-    if (version > CurrentSchemaVersion())
-        throw StoreError("store: " + db.file().string() + " has schema version " +
-                         std::to_string(version) + ", newer than this server's " +
-                         std::to_string(CurrentSchemaVersion()));
-    for (int step = version + 1; step <= CurrentSchemaVersion(); ++step) {
-        Transaction transaction(db);
-        db.exec(kSteps[static_cast<size_t>(step - 1)]);
-        db.setUserVersion(step);
+void SqliteDatabase::migrate() {
+    auto connection = lease();
+    static const Sql version("PRAGMA user_version");
+    Result current = connection->run(version);
+    const int stored = current.rows.empty() ? 0 : static_cast<int>(current.rows[0].integer(0));
+    if (stored > kSchemaVersion)
+        throw StoreError("store: " + file_.string() + " has schema version " +
+                         std::to_string(stored) + ", newer than this server's " +
+                         std::to_string(kSchemaVersion));
+    for (int step = stored + 1; step <= kSchemaVersion; ++step) {
+        Transaction transaction(*connection);
+        connection->exec(kSteps[static_cast<size_t>(step - 1)]);
+        connection->exec("PRAGMA user_version=" + std::to_string(step));
         transaction.commit();
     }
 }
