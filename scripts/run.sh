@@ -3,6 +3,8 @@
 # server on 127.0.0.1:7000 with its store in data/ (unless a server already answers there) and
 # starts the client. The server this script started stops when the client ends.
 # On its first start the server prints the administrator password it generated: keep it.
+# At every start it prints its TLS certificate's fingerprint, which the client pins on its first
+# connection; the script repeats it with where the client keeps it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -30,6 +32,25 @@ done
 
 answers() { (exec 3<>"/dev/tcp/$host/$port") 2>/dev/null; }
 
+known_servers="${XDG_CONFIG_HOME:-$HOME/.config}/drovik/known_servers"
+explain_fingerprint() {
+  echo "run: the server's TLS certificate fingerprint (SHA-256) is $1"
+  echo "run: the client trusts it from its first connection on and keeps it in $known_servers;"
+  echo "run: a server at $host:$port with another key is refused until its line there is removed."
+}
+
+# Passes the server's output through unchanged and explains the fingerprint line when it comes.
+show_server_output() {
+  local line
+  while IFS= read -r line; do
+    printf '%s\n' "$line"
+    case "$line" in
+      "TLS certificate fingerprint (SHA-256): "*)
+        explain_fingerprint "${line#"TLS certificate fingerprint (SHA-256): "}" ;;
+    esac
+  done
+}
+
 server_pid=""
 stop_server() {
   if [ -n "$server_pid" ]; then
@@ -41,9 +62,15 @@ trap stop_server EXIT
 
 if answers; then
   echo "run: a server already answers on $host:$port; the client uses it."
+  certificate="$root/data/community.db.cert.pem"
+  if [ -f "$certificate" ] && command -v openssl >/dev/null; then
+    fingerprint=$(openssl x509 -in "$certificate" -noout -fingerprint -sha256 | sed 's/^[^=]*=//')
+    echo "run: if it is the server of $root/data, this is its certificate:"
+    explain_fingerprint "$fingerprint"
+  fi
 else
   mkdir -p "$root/data"
-  "$server" --bind "$host" --port "$port" --db "$root/data/community.db" &
+  "$server" --bind "$host" --port "$port" --db "$root/data/community.db" > >(show_server_output) &
   server_pid=$!
   for _ in $(seq 100); do
     answers && break

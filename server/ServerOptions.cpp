@@ -22,6 +22,19 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
                    "none; without it a random password is generated and printed once")
         ->check(CLI::ExistingFile);
 
+    auto *cert = app.add_option("--tls-cert", o.tlsCert,
+                                "PEM file of the TLS certificate (with --tls-key); without both, "
+                                "a self-signed pair beside the store, made on the first start")
+                     ->check(CLI::ExistingFile);
+    auto *key = app.add_option("--tls-key", o.tlsKey, "PEM file of the TLS certificate's key")
+                    ->check(CLI::ExistingFile);
+    cert->needs(key);
+    key->needs(cert);
+    app.add_flag("--plaintext", o.plaintext,
+                 "No TLS: connections are NOT encrypted (for benchmarks and comparisons only)")
+        ->excludes(cert)
+        ->excludes(key);
+
     app.add_option("--max-avatar-bytes", o.maxAvatarBytes, "Largest avatar file in bytes")
         ->check(CLI::Range(1, 16 << 20));
     app.add_option("--max-avatar-width", o.maxAvatarWidth, "Largest avatar width in pixels")
@@ -151,6 +164,14 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     }
     exitCode = 0;
     return o;
+}
+
+std::string DefaultCertificateFile(const ServerOptions &options) {
+    return options.db + ".cert.pem";
+}
+
+std::string DefaultKeyFile(const ServerOptions &options) {
+    return options.db + ".key.pem";
 }
 
 int32_t JobThreads(const ServerOptions &options) {

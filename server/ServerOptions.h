@@ -11,6 +11,12 @@ struct ServerOptions {
     std::string db = "data/community.db";
     std::string adminPasswordFile;
 
+    // TLS certificate and key in PEM files; both empty: the pair beside the store (see
+    // DefaultCertificateFile), made on the first start. plaintext: no TLS at all.
+    std::string tlsCert;
+    std::string tlsKey;
+    bool plaintext = false;
+
     // Sent to clients in the preferences record.
     int32_t maxAvatarBytes = 10240;
     int32_t maxAvatarWidth = 100;
@@ -69,6 +75,11 @@ struct ServerOptions {
 // Parses the command line. On --help or a bad option prints what CLI11 prints and returns nothing;
 // exitCode then holds the process's exit code.
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode);
+
+// Where the certificate and key live when no --tls-cert and --tls-key are given: beside the store,
+// "<db>.cert.pem" and "<db>.key.pem".
+std::string DefaultCertificateFile(const ServerOptions &options);
+std::string DefaultKeyFile(const ServerOptions &options);
 
 // The job threads and hash slots that the options ask for, with 0 resolved.
 int32_t JobThreads(const ServerOptions &options);

@@ -31,6 +31,44 @@ void awaitStopReply(drovik::Slave &slave, intptr_t master) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
+// TLS with the given pair, or with the pair beside the store that the library makes on the first
+// start; or no TLS at all.
+drovik::Slave::Transport transportOf(const ServerOptions &options) {
+    drovik::Slave::Transport transport;
+    if (options.plaintext) {
+        transport.kind = DROVIK_TRANSPORT_PLAINTEXT;
+    } else if (!options.tlsCert.empty()) {
+        transport.certificateFile = options.tlsCert;
+        transport.keyFile = options.tlsKey;
+    } else {
+        transport.certificateFile = DefaultCertificateFile(options);
+        transport.keyFile = DefaultKeyFile(options);
+        transport.createIfMissing = true;
+    }
+    return transport;
+}
+
+// Printed after the "listening on" line (which whoever started the server waits for) so that the
+// operator can compare it with what a client is shown, and logged with every start: logged first,
+// so that whoever read the printed line finds it in the log too.
+void announceTransport(const ServerOptions &options, const drovik::Slave &slave) {
+    if (options.plaintext) {
+        const char *warning =
+            "connections are NOT encrypted (--plaintext): anyone on the path "
+            "can read and change them";
+        LogEvent(warning);
+        std::printf("%s\n", warning);
+        std::fflush(stdout);
+        return;
+    }
+    const std::string fingerprint = slave.fingerprint();
+    LogEvent("TLS certificate ",
+             options.tlsCert.empty() ? DefaultCertificateFile(options) : options.tlsCert,
+             ", fingerprint (SHA-256) ", fingerprint);
+    std::printf("TLS certificate fingerprint (SHA-256): %s\n", fingerprint.c_str());
+    std::fflush(stdout);
+}
+
 // Stops the slave when the scope ends, on every path, before what its callbacks use is gone.
 struct SlaveStopper {
     drovik::Slave &slave;
@@ -50,7 +88,8 @@ int run(const ServerOptions &options) {
     });
     EnsureAdminPassword(store, context.hasher, options.adminPasswordFile);
 
-    drovik::Slave slave(options.bind, options.port, JobThreads(options), &LogLibraryEvent);
+    drovik::Slave slave(options.bind, options.port, JobThreads(options), &LogLibraryEvent,
+                        transportOf(options));
     if (!slave.ok()) {
         LogEvent("cannot listen on ", options.bind, ":", options.port, ": ", slave.error());
         return 1;
@@ -70,6 +109,7 @@ int run(const ServerOptions &options) {
     std::printf("listening on %s:%d\n", options.bind.c_str(), slave.port());
     std::fflush(stdout);
     LogEvent("listening on ", options.bind, ":", slave.port(), " with store ", options.db);
+    announceTransport(options, slave);
 
     stop.wait();
     LogEvent("stopping: ", stop.reason());
