@@ -140,7 +140,7 @@ TEST(Handles, StaleAndForeignHandlesAreHarmless) {
 
 TEST(Handles, SlaveArgumentsAreChecked) {
     int32_t port = 0;
-    intptr_t slave = Drovik_Slave_Init("127.0.0.1", 0, nullptr, 2, &port);
+    intptr_t slave = initSlave("127.0.0.1", 0, nullptr, 2, &port);
     ASSERT_NE(slave, 0);
     EXPECT_GT(port, 0);
     // A function, not a lambda: on 32-bit Windows a handler is __stdcall, which no lambda becomes.
@@ -163,10 +163,10 @@ TEST(Handles, SlaveArgumentsAreChecked) {
     EXPECT_EQ(Drovik_Slave_SetMasterJobLimit(slave, 0, 0), 0);
 
     // The port is taken now: a second slave on it is refused with a text.
-    EXPECT_EQ(Drovik_Slave_Init("127.0.0.1", port, nullptr, 2, nullptr), 0);
+    EXPECT_EQ(initSlave("127.0.0.1", port, nullptr, 2, nullptr), 0);
     EXPECT_NE(std::string(Drovik_Slave_GetLastError(0)).find("Cannot listen"), std::string::npos);
-    EXPECT_EQ(Drovik_Slave_Init("no.such.host.invalid", 0, nullptr, 2, nullptr), 0);
-    EXPECT_EQ(Drovik_Slave_Init("127.0.0.1", 70000, nullptr, 2, nullptr), 0);
+    EXPECT_EQ(initSlave("no.such.host.invalid", 0, nullptr, 2, nullptr), 0);
+    EXPECT_EQ(initSlave("127.0.0.1", 70000, nullptr, 2, nullptr), 0);
 
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 0);
@@ -181,7 +181,7 @@ TEST(Handles, EveryKindComesFromOneSequence) {
     for (int i = 0; i < 3; ++i) {
         caches.push_back(Drovik_Cache_New(0, 0, 0));
         masters.push_back(Drovik_Master_Init(nullptr));
-        slaves.push_back(Drovik_Slave_Init("127.0.0.1", 0, nullptr, 1, nullptr));
+        slaves.push_back(initSlave("127.0.0.1", 0, nullptr, 1, nullptr));
         caches.push_back(Drovik_Cache_New(0, 0, 0));
     }
     std::set<intptr_t> seen;

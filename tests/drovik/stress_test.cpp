@@ -10,7 +10,7 @@ TEST(Stress, FiftyMastersTwoHundredJobsEachLoseAndMisrouteNothing) {
     constexpr int kMasters = 50;
     constexpr int kJobs = 200;
     int32_t port = 0;
-    intptr_t slave = Drovik_Slave_Init("127.0.0.1", 0, nullptr, 4, &port);
+    intptr_t slave = initSlave("127.0.0.1", 0, nullptr, 4, &port);
     ASSERT_NE(slave, 0);
     addTestJobs(slave);
     ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave, 0, kJobs), 1);

@@ -215,7 +215,7 @@ protected:
         return *events;
     }
 
-    int32_t transport_ = DROVIK_TRANSPORT_TLS;  // set before SetUp
+    int32_t transport_ = kTransport;  // set before SetUp
     intptr_t slave_ = 0;
     int32_t port_ = 0;
     TestMaster master_;

@@ -103,6 +103,23 @@ inline int32_t DROVIK_CALL recordCallback(intptr_t master, intptr_t slave, intpt
     return 0;
 }
 
+// Tests that speak the wire protocol themselves (raw peers, fake slaves) do so in plaintext, to
+// slaves and masters told to speak plaintext: the frame checks behind TLS are the same.
+constexpr int32_t kPlain = DROVIK_TRANSPORT_PLAINTEXT;
+// What the other tests use: TLS, unless the library was built without it (Windows cross build).
+#ifdef DROVIK_TEST_WITHOUT_TLS
+constexpr int32_t kTransport = DROVIK_TRANSPORT_PLAINTEXT;
+#else
+constexpr int32_t kTransport = DROVIK_TRANSPORT_TLS;
+#endif
+
+// A slave with the tests' transport.
+inline intptr_t initSlave(const char *bindAddress, int32_t port, Drovik_LogCallback log,
+                          int32_t workers, int32_t *boundPort) {
+    return Drovik_Slave_InitTransport(bindAddress, port, log, workers, boundPort, kTransport, "",
+                                      "", 0);
+}
+
 // A master with the recorder as its connection callback and short heartbeats.
 class TestMaster {
 public:
@@ -116,8 +133,7 @@ public:
     TestMaster &operator=(const TestMaster &) = delete;
 
     intptr_t handle() const { return handle_; }
-    intptr_t connect(int32_t port, int32_t timeoutSeconds = 5,
-                     int32_t transport = DROVIK_TRANSPORT_TLS) {
+    intptr_t connect(int32_t port, int32_t timeoutSeconds = 5, int32_t transport = kTransport) {
         return Drovik_Master_AddSlave(handle_, "127.0.0.1", port, "test", transport, "", "", 0,
                                       timeoutSeconds);
     }
@@ -186,10 +202,6 @@ inline Bytes welcomeFrame() {
     putU16(body, 1);
     return frame(2, body);
 }
-
-// Tests that speak the wire protocol themselves (raw peers, fake slaves) do so in plaintext, to
-// slaves and masters told to speak plaintext: the frame checks behind TLS are the same.
-constexpr int32_t kPlain = DROVIK_TRANSPORT_PLAINTEXT;
 
 // A plain TCP peer on loopback for tests that need a slave or master that misbehaves.
 class RawPeer {

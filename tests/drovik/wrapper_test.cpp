@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "drovik.hpp"
+#include "test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using drovik_test::kTransport;
 
 class Wrapper : public ::testing::Test {
 protected:
@@ -40,11 +42,11 @@ protected:
         });
         slave_.addJob("Fails", "",
                       [](const drovik::Job &) -> int32_t { throw std::runtime_error("no"); });
-        connection_ = master_.connect("127.0.0.1", slave_.port());
+        connection_ = master_.connect("127.0.0.1", slave_.port(), 5, kTransport);
         ASSERT_NE(connection_, 0) << master_.lastError();
     }
 
-    drovik::Slave slave_{"127.0.0.1", 0, 2};
+    drovik::Slave slave_{"127.0.0.1", 0, 2, nullptr, {kTransport, "", "", false}};
     drovik::Master master_;
     intptr_t connection_ = 0;
 };
@@ -148,7 +150,7 @@ struct Trace {
 
 TEST(SlaveCallbacks, ConnectedComesOncePerConnectionBeforeItsJobsAndGoneComesLast) {
     Trace trace;
-    drovik::Slave slave("127.0.0.1", 0, 4);
+    drovik::Slave slave("127.0.0.1", 0, 4, nullptr, {kTransport, "", "", false});
     ASSERT_TRUE(slave.ok()) << slave.error();
     slave.onMasterConnected([&](intptr_t master) {
         // Long enough that a job let through early would overtake the callback.
@@ -174,7 +176,7 @@ TEST(SlaveCallbacks, ConnectedComesOncePerConnectionBeforeItsJobsAndGoneComesLas
     std::atomic<int> answered{0};
     for (int i = 0; i < kMasters; ++i) {
         auto &m = *masters.emplace_back(std::make_unique<drovik::Master>());
-        intptr_t connection = m.connect("127.0.0.1", slave.port());
+        intptr_t connection = m.connect("127.0.0.1", slave.port(), 5, kTransport);
         ASSERT_NE(connection, 0) << m.lastError();
         // Two jobs at once, sent as soon as the connection stands.
         for (int j = 0; j < 2; ++j)
