@@ -73,24 +73,29 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
     }
 
     // Wait for "listening on ADDRESS:PORT".
-    std::string seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
+    if (auto address = outputLine("listening on ", std::chrono::seconds(20)))
+        port_ = std::atoi(address->substr(address->rfind(':') + 1).c_str());
+}
+
+std::optional<std::string> ServerProcess::outputLine(const std::string &prefix,
+                                                     std::chrono::seconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        for (size_t start = 0, end; (end = output_.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            if (output_.compare(start, prefix.size(), prefix) == 0)
+                return output_.substr(start + prefix.size(), end - start - prefix.size());
+        }
+        if (stdoutFd_ < 0 || std::chrono::steady_clock::now() >= deadline)
+            return std::nullopt;
         pollfd p{stdoutFd_, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0)
             continue;
         char buffer[256];
         ssize_t n = read(stdoutFd_, buffer, sizeof buffer);
         if (n <= 0)
-            break;
-        seen.append(buffer, static_cast<size_t>(n));
-        auto at = seen.find("listening on ");
-        auto end = seen.find('\n', at);
-        if (at != std::string::npos && end != std::string::npos) {
-            std::string line = seen.substr(at, end - at);
-            port_ = std::atoi(line.substr(line.rfind(':') + 1).c_str());
-            break;
-        }
+            return std::nullopt;
+        output_.append(buffer, static_cast<size_t>(n));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     bool running();
     // What the server wrote to stderr so far.
     std::string log() const;
+    // The rest of the first line on standard output that starts with `prefix`, waiting at most
+    // `timeout` for it; nothing when the output ended or the time passed without it.
+    std::optional<std::string> outputLine(const std::string &prefix,
+                                          std::chrono::seconds timeout = std::chrono::seconds(10));
 
     static std::filesystem::path binary();
 
@@ -51,6 +56,7 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
     int stdoutFd_ = -1;
+    std::string output_;  // standard output read so far
     std::filesystem::path logFile_;
     int exitStatus_ = -1;
     bool exited_ = false;

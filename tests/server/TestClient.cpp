@@ -36,8 +36,8 @@ TestMaster::TestMaster() {
 
 TestMaster::~TestMaster() = default;
 
-intptr_t TestMaster::connect(int port) {
-    return master.connect("127.0.0.1", port, 5);
+intptr_t TestMaster::connect(int port, int32_t transport) {
+    return master.connect("127.0.0.1", port, 5, transport);
 }
 
 int32_t TestMaster::connectionEvent(intptr_t slave, std::chrono::milliseconds timeout) {
@@ -47,7 +47,8 @@ int32_t TestMaster::connectionEvent(intptr_t slave, std::chrono::milliseconds ti
     return it == events_.end() ? 0 : it->second;
 }
 
-Client::Client(TestMaster &master, int port) : master_(master), slave_(master.connect(port)) {}
+Client::Client(TestMaster &master, int port, int32_t transport)
+    : master_(master), slave_(master.connect(port, transport)) {}
 
 drovik::Reply Client::call(const std::string &job, const std::vector<drovik::Value> &params,
                            int32_t replyType) {

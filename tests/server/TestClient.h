@@ -36,8 +36,8 @@ class TestMaster {
 public:
     TestMaster();
     ~TestMaster();
-    // A new connection's slave handle; 0 on failure.
-    intptr_t connect(int port);
+    // A new connection's slave handle; 0 on failure, with master.lastError().
+    intptr_t connect(int port, int32_t transport = DROVIK_TRANSPORT_TLS);
     // The connection event (KICKED or SHUTDOWN) of a connection, waiting at most `timeout`; 0 if
     // none came.
     int32_t connectionEvent(intptr_t slave, std::chrono::milliseconds timeout);
@@ -47,7 +47,7 @@ public:
 
 class Client {
 public:
-    Client(TestMaster &master, int port);
+    Client(TestMaster &master, int port, int32_t transport = DROVIK_TRANSPORT_TLS);
     bool connected() const { return slave_ != 0; }
     intptr_t slave() const { return slave_; }
 
