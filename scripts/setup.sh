@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   libasio-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libssl-dev openssl
   libsqlite3-dev libsodium-dev libcli11-dev
+  libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "store/Sql.h"
+
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode) {
     ServerOptions o;
     CLI::App app{"Community server: accounts, chat, profiles and administration for the client."};
@@ -16,7 +18,9 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--bind", o.bind, "Address to listen on");
     app.add_option("--port", o.port, "Port to listen on (0: any free port)")
         ->check(CLI::Range(0, 65535));
-    app.add_option("--db", o.db, "SQLite store file (its folder is created)");
+    app.add_option("--db", o.db,
+                   "Store: a SQLite file (its folder is created), or a PostgreSQL connection "
+                   "string postgresql://USER@HOST:PORT/DATABASE");
     app.add_option("--admin-password-file", o.adminPasswordFile,
                    "File whose first line sets the administrator password when the store has "
                    "none; without it a random password is generated and printed once")
@@ -24,7 +28,8 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
 
     auto *cert = app.add_option("--tls-cert", o.tlsCert,
                                 "PEM file of the TLS certificate (with --tls-key); without both, "
-                                "a self-signed pair beside the store, made on the first start")
+                                "a self-signed pair beside a SQLite store (else in the working "
+                                "directory), made on the first start")
                      ->check(CLI::ExistingFile);
     auto *key = app.add_option("--tls-key", o.tlsKey, "PEM file of the TLS certificate's key")
                     ->check(CLI::ExistingFile);
@@ -166,12 +171,17 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     return o;
 }
 
+// A store on a database server has no folder of its own: its pair is in the working directory.
+static std::string DefaultTlsBase(const ServerOptions &options) {
+    return IsPostgresLocation(options.db) ? std::string("community-server") : options.db;
+}
+
 std::string DefaultCertificateFile(const ServerOptions &options) {
-    return options.db + ".cert.pem";
+    return DefaultTlsBase(options) + ".cert.pem";
 }
 
 std::string DefaultKeyFile(const ServerOptions &options) {
-    return options.db + ".key.pem";
+    return DefaultTlsBase(options) + ".key.pem";
 }
 
 int32_t JobThreads(const ServerOptions &options) {

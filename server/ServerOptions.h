@@ -76,8 +76,9 @@ struct ServerOptions {
 // exitCode then holds the process's exit code.
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode);
 
-// Where the certificate and key live when no --tls-cert and --tls-key are given: beside the store,
-// "<db>.cert.pem" and "<db>.key.pem".
+// Where the certificate and key live when no --tls-cert and --tls-key are given: beside a SQLite
+// store, "<db>.cert.pem" and "<db>.key.pem"; with a PostgreSQL store, which has no folder,
+// "community-server.cert.pem" and "community-server.key.pem" in the working directory.
 std::string DefaultCertificateFile(const ServerOptions &options);
 std::string DefaultKeyFile(const ServerOptions &options);
 

@@ -108,7 +108,7 @@ int run(const ServerOptions &options) {
 
     std::printf("listening on %s:%d\n", options.bind.c_str(), slave.port());
     std::fflush(stdout);
-    LogEvent("listening on ", options.bind, ":", slave.port(), " with store ", options.db);
+    LogEvent("listening on ", options.bind, ":", slave.port(), " with store ", store.db.name());
     announceTransport(options, slave);
 
     stop.wait();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "store/postgres/PgDatabase.h"
 #include "store/sqlite/SqliteDatabase.h"
 
 Sql::Sql(std::string_view sqliteText, std::string_view postgresText)
@@ -15,5 +16,7 @@ bool IsPostgresLocation(std::string_view location) {
 }
 
 std::unique_ptr<Database> OpenDatabase(const std::string &location) {
+    if (IsPostgresLocation(location))
+        return std::make_unique<PgDatabase>(location);
     return std::make_unique<SqliteDatabase>(location);
 }

@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,9 +41,8 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
     logFile_ = folder / "server.log";
 
     std::vector<std::string> args = {
-        binary().string(), "--bind", "127.0.0.1", "--port", "0", "--db",
-        (folder / "community.db").string(), "--admin-password-file", passwordFile.string(),
-        "--hash-ops", "1", "--hash-memory-kib", "8",
+        binary().string(), "--bind", "127.0.0.1", "--port", "0", "--db", StoreLocation(folder),
+        "--admin-password-file", passwordFile.string(), "--hash-ops", "1", "--hash-memory-kib", "8",
         // Every test client comes from one address, and tests log many users in at once.
         "--registration-burst", "10000", "--address-flood-burst", "100000", "--hash-slots", "256",
         "--max-connections-per-address", "100000"};
@@ -61,6 +59,9 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    // What the server makes in its working directory (a store on PostgreSQL has its TLS pair
+    // there) stays in the test's folder.
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile_.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
@@ -141,31 +142,4 @@ std::string ServerProcess::log() const {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::vector<std::vector<std::string>> QueryStore(const std::filesystem::path &db,
-                                                 const std::string &sql) {
-    std::vector<std::vector<std::string>> rows;
-    sqlite3 *handle = nullptr;
-    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << "cannot open " << db;
-        sqlite3_close(handle);
-        return rows;
-    }
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << sql << ": " << sqlite3_errmsg(handle);
-    } else {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int col = 0; col < sqlite3_column_count(stmt); ++col) {
-                const auto *text = sqlite3_column_text(stmt, col);
-                row.emplace_back(text ? reinterpret_cast<const char *>(text) : "");
-            }
-            rows.push_back(std::move(row));
-        }
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(handle);
-    return rows;
 }

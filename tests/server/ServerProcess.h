@@ -1,5 +1,6 @@
 // Runs the real community_server binary (found beside the test executable) on a free loopback
-// port with a store in a folder of the test's choosing.
+// port with its files, and its store unless it is on PostgreSQL, in a folder of the test's
+// choosing.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "TestStore.h"
 
 // The administrator password that every test server is started with, and its digest.
 inline const char *const kAdminPassword = "secret";
@@ -27,7 +30,7 @@ private:
 
 class ServerProcess {
 public:
-    // Starts the server with its store at folder/community.db and the options that keep tests
+    // Starts the server with its store at StoreLocation(folder) and the options that keep tests
     // fast (cheap password hashing), then `extraArgs`. Fails the test when it does not come up.
     explicit ServerProcess(const std::filesystem::path &folder,
                            std::vector<std::string> extraArgs = {});
@@ -61,8 +64,3 @@ private:
     int exitStatus_ = -1;
     bool exited_ = false;
 };
-
-// The rows of a query on a store file, opened read-only, every column as text ("" for NULL).
-// Fails the test when the store cannot be opened or the query prepared.
-std::vector<std::vector<std::string>> QueryStore(const std::filesystem::path &db,
-                                                 const std::string &sql);

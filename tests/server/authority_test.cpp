@@ -120,9 +120,9 @@ TEST_F(Authority, AdministratorModeBelongsToTheAccountThatStartedIt) {
     ASSERT_EQ(root->code("Control_ForceLogin", {std::string("eve")}), 1);
     EXPECT_EQ(root->code("Control_BannUser", {std::string("ann"), 3, 1}), 1);
     ASSERT_EQ(server->stop(SIGTERM), 0);
-    EXPECT_EQ(QueryStore(folder.path() / "community.db",
-                         "SELECT actor FROM admin_log WHERE action='Control_BannUser'"),
-              (std::vector<std::vector<std::string>>{{"root"}}));
+    EXPECT_EQ(
+        QueryStore(folder.path(), "SELECT actor FROM admin_log WHERE action='Control_BannUser'"),
+        (std::vector<std::vector<std::string>>{{"root"}}));
 }
 
 TEST_F(Authority, TheEmptyPasswordIsNeverTheAdministratorPassword) {

@@ -121,7 +121,7 @@ TEST_F(ControlJobs, EveryActionIsRecordedInTheStore) {
     ASSERT_EQ(server->stop(SIGTERM), 0);
 
     std::vector<std::string> rows;
-    for (const auto &columns : QueryStore(folder.path() / "community.db",
+    for (const auto &columns : QueryStore(folder.path(),
                                           "SELECT at, actor, address, action, target, detail "
                                           "FROM admin_log ORDER BY id")) {
         EXPECT_GT(std::stoll(columns[0]), 1600000000);

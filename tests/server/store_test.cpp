@@ -1,5 +1,6 @@
 // The store on each back-end: schema versions, the repositories whose rules are more than one
-// statement, transactions, and the writer of private messages.
+// statement, transactions, and the writer of private messages. PostgreSQL cases run when
+// CT_TEST_POSTGRES_URL names a server (scripts/test.sh starts one).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,16 +12,29 @@
 #include "ServerProcess.h"
 #include "store/MessageWriter.h"
 #include "store/Store.h"
+#include "store/postgres/PgDatabase.h"
 #include "store/sqlite/SqliteConnection.h"
 
 namespace {
 
 class StoreTest : public ::testing::TestWithParam<const char *> {
 protected:
-    void SetUp() override { location = (folder.path() / "nested" / "s.db").string(); }
+    void SetUp() override {
+        if (postgres()) {
+            if (TestPostgresUrl().empty())
+                GTEST_SKIP() << "no PostgreSQL server: set CT_TEST_POSTGRES_URL";
+            location = NewPostgresDatabase();
+            ASSERT_FALSE(location.empty());
+        } else {
+            location = (folder.path() / "nested" / "s.db").string();
+        }
+    }
+    bool postgres() const { return std::string(GetParam()) == "postgres"; }
     // Marks the store as written by a newer server.
     void setNewerVersion(Database &db) {
-        db.lease()->exec("PRAGMA user_version = " + std::to_string(kSchemaVersion + 1));
+        const std::string newer = std::to_string(kSchemaVersion + 1);
+        db.lease()->exec(postgres() ? "UPDATE schema_version SET version = " + newer
+                                    : "PRAGMA user_version = " + newer);
     }
 
     TempFolder folder;
@@ -203,8 +217,44 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     EXPECT_EQ(store.messages.count("ben"), kThreads * kEach);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Values("sqlite"),
+INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Values("sqlite", "postgres"),
                          [](const auto &info) { return std::string(info.param); });
+
+// Connections that the database server ended connect again at their next use; a message whose
+// commit failed with them is refused, and not kept.
+TEST(PostgresStore, ConnectionsEndedByTheServerConnectAgainAndLoseNothingAcknowledged) {
+    if (TestPostgresUrl().empty())
+        GTEST_SKIP() << "no PostgreSQL server: set CT_TEST_POSTGRES_URL";
+    const std::string location = NewPostgresDatabase();
+    ASSERT_FALSE(location.empty());
+    Store store(location);
+    ASSERT_TRUE(store.accounts.insert("ben", "h", 1));
+    MessageWriter writer(store.db.connectWriter(), 100, nullptr);
+    ASSERT_EQ(writer.add("ben", "ann", "before").status, MessageWriter::Status::Kept);
+
+    PgDatabase other(location);
+    static const Sql endOthers(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+        "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+    ASSERT_GE(other.run(endOthers).rows.size(), 2u) << "the pool's and the writer's";
+
+    int kept = 0, refused = 0;
+    for (int i = 0; i < 3; ++i) {
+        auto result = writer.add("ben", "ann", "after " + std::to_string(i));
+        result.status == MessageWriter::Status::Kept ? ++kept : ++refused;
+    }
+    EXPECT_GE(kept, 2) << "the writer connected again";
+    bool answered = false;
+    for (int i = 0; i < 2 && !answered; ++i) {
+        try {
+            answered = store.accounts.exists("ben");
+        } catch (const StoreError &e) {
+            EXPECT_EQ(e.kind(), StoreError::Kind::Unavailable) << e.what();
+        }
+    }
+    EXPECT_TRUE(answered) << "the pool connected again";
+    EXPECT_EQ(store.messages.count("ben"), 1 + kept) << refused << " refused";
+}
 
 TEST(SqliteStore, IsInWalModeAndPrivateToItsOwner) {
     TempFolder folder;

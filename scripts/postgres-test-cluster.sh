@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL cluster for the tests: made in a folder of its own, run by an
+# unprivileged user (nobody, when started by root), listening on 127.0.0.1 only on a free port,
+# with one superuser role "ct" that needs no password from there.
+# Usage: scripts/postgres-test-cluster.sh start FOLDER   makes and starts it; prints its URL
+#        scripts/postgres-test-cluster.sh url FOLDER     prints the URL of the running cluster
+#        scripts/postgres-test-cluster.sh stop FOLDER    stops it and removes FOLDER
+# The data is for tests only, so it is not synced to disk (fsync=off): a commit still waits for
+# its log to be written, which is what the tests can observe.
+set -euo pipefail
+
+command=${1:-}
+folder=${2:-}
+if [ -z "$command" ] || [ -z "$folder" ]; then
+  echo "usage: $0 start|url|stop FOLDER" >&2
+  exit 2
+fi
+
+bindir=${PG_BINDIR:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)}
+if [ ! -x "$bindir/pg_ctl" ]; then
+  echo "postgres-test-cluster: no PostgreSQL server binaries (scripts/setup.sh installs them)" >&2
+  exit 1
+fi
+
+# PostgreSQL refuses to run as root.
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u nobody -- "$@"
+  else
+    "$@"
+  fi
+}
+
+url() {
+  echo "postgresql://ct@127.0.0.1:$(cat "$folder/port")/postgres"
+}
+
+case "$command" in
+  start)
+    mkdir -p "$folder"
+    if [ "$(id -u)" -eq 0 ]; then chown nobody "$folder"; fi
+    chmod 700 "$folder"
+    as_owner "$bindir/initdb" -D "$folder/data" -U ct -A trust -E UTF8 --locale=C --no-sync \
+      --no-instructions >"$folder/initdb.log" 2>&1 ||
+      { cat "$folder/initdb.log" >&2; exit 1; }
+    # A port that is taken makes the server exit at once; another is tried.
+    for attempt in $(seq 20); do
+      port=$((20000 + RANDOM % 40000))
+      if as_owner "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 30 \
+        -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories='$folder' \
+            -c fsync=off -c full_page_writes=off -c max_connections=500" \
+        start >/dev/null; then
+        echo "$port" >"$folder/port"
+        url
+        exit 0
+      fi
+    done
+    echo "postgres-test-cluster: the server did not start; its log:" >&2
+    cat "$folder/server.log" >&2
+    exit 1 ;;
+  url)
+    url ;;
+  stop)
+    if [ -f "$folder/data/postmaster.pid" ]; then
+      as_owner "$bindir/pg_ctl" -D "$folder/data" -m fast -w stop >/dev/null || true
+    fi
+    rm -rf "$folder" ;;
+  *)
+    echo "usage: $0 start|url|stop FOLDER" >&2
+    exit 2 ;;
+esac

@@ -1,0 +1,44 @@
+// A connection to a PostgreSQL store: statements prepared once per connection, parameters sent
+// as text (integers, texts) or bytes (blobs), rows received in binary. Every failure is a
+// StoreError; one that left the connection broken is Unavailable. A broken connection connects
+// again at its next use outside a transaction; a statement that failed is never repeated, since
+// it may have taken effect.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/Sql.h"
+
+class PgConnection : public Connection {
+public:
+    // Connects within a few seconds or fails with an Unavailable StoreError.
+    explicit PgConnection(const std::string &url);
+    ~PgConnection() override;
+    PgConnection(const PgConnection &) = delete;
+    PgConnection &operator=(const PgConnection &) = delete;
+
+    Result run(const Sql &sql, std::span<const Param> params) override;
+    void exec(std::string_view script) override;
+    void begin() override;
+    void commit() override;
+    void rollback() noexcept override;
+
+    // Connected, and outside any transaction: fit to be used again by someone else.
+    bool reusable() const;
+
+private:
+    void reconnectIfBroken();
+    const std::string &prepared(const Sql &sql);
+    [[noreturn]] void fail(PGresult *result, std::string_view what);
+
+    PGconn *conn_ = nullptr;
+    bool inTransaction_ = false;
+    std::vector<std::string> statements_;  // by Sql::id(): its prepared name once prepared
+};
+
+// The connection string without its password, for logs.
+std::string PgDisplayName(const std::string &url);

@@ -1,0 +1,44 @@
+// A store on a PostgreSQL server, which several server processes may share. The server's
+// threads lease connections from a small pool; one that broke is closed, and the next lease
+// connects anew, so the store comes back by itself once the database server does.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "store/Sql.h"
+#include "store/postgres/PgConnection.h"
+
+class PgDatabase : public Database {
+public:
+    // At most `poolSize` connections besides the writer's. Connects once at start, so that a
+    // wrong connection string is reported at once.
+    explicit PgDatabase(std::string url, size_t poolSize = 8);
+    ~PgDatabase() override;
+
+    // Waits for a free connection, or connects one; fails with an Unavailable StoreError when
+    // neither happens within a few seconds.
+    Lease lease() override;
+    std::unique_ptr<Connection> connectWriter() override;
+    // The version is the row of table schema_version; nodes that start together migrate one
+    // after the other under an advisory lock.
+    void migrate() override;
+    int schemaVersion() override;
+    std::string name() const override { return PgDisplayName(url_); }
+
+protected:
+    void release(Connection &connection) noexcept override;
+
+private:
+    const std::string url_;
+    const size_t poolSize_;
+    std::mutex mutex_;  // guards the fields below
+    std::condition_variable freed_;
+    std::vector<std::unique_ptr<PgConnection>> idle_;
+    size_t open_ = 0;  // idle and leased
+};
