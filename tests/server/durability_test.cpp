@@ -136,4 +136,26 @@ TEST_F(Durability, StoreThatCannotCommitRefusesTheMessage) {
     EXPECT_EQ(ben->receive(), expected("ben", 0, 2)) << "the refused one is not among them";
 }
 
+// The same on PostgreSQL, whose refusal is made by a trigger that fails every new message.
+TEST_F(Durability, DatabaseThatCannotCommitRefusesTheMessage) {
+    if (!TestStoreIsPostgres())
+        GTEST_SKIP() << "the store is a SQLite file here; the test above refuses its commits";
+    auto ann = newUser("ann");
+    auto ben = newUser("ben");
+    send(*ann, "ben", 1, 0);
+    QueryStore(folder.path(), R"sql(
+        CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql
+            AS $$ BEGIN RAISE EXCEPTION 'refused by the test'; END $$;
+        CREATE TRIGGER refuse BEFORE INSERT ON private_messages
+            FOR EACH ROW EXECUTE FUNCTION refuse();
+        )sql");
+    EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("ben-refused")}),
+              -DROVIK_EVENT_FAILED);
+    EXPECT_NE(server->log().find("refused by the test"), std::string::npos) << server->log();
+
+    QueryStore(folder.path(), "DROP TRIGGER refuse ON private_messages");
+    send(*ann, "ben", 1, 1);
+    EXPECT_EQ(ben->receive(), expected("ben", 0, 2)) << "the refused one is not among them";
+}
+
 }  // namespace
