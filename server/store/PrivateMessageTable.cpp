@@ -6,12 +6,16 @@ namespace {
 
 // A recipient without an account adds no row, rather than failing on the foreign key: in a
 // PostgreSQL transaction a failed statement would fail the rest of the writer's commit.
+// On PostgreSQL, writers of several processes may add messages for one recipient at once; a
+// reader that saw id N must never find a lower id committed later, so each insert locks the
+// recipient's account row until its commit, which puts the recipient's ids in commit order.
+// (SQLite has one writer at a time.)
 const Sql kInsert(
     "INSERT INTO private_messages(recipient, sender, text, sent_at) SELECT $1, $2, $3, $4 "
     "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1) RETURNING id",
+    "WITH recipient AS (SELECT name FROM accounts WHERE name = $1::text FOR NO KEY UPDATE) "
     "INSERT INTO private_messages(recipient, sender, text, sent_at) "
-    "SELECT $1::text, $2::text, $3::bytea, $4::bigint "
-    "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1::text) RETURNING id");
+    "SELECT name, $2::text, $3::bytea, $4::bigint FROM recipient RETURNING id");
 const Sql kSelect(
     "SELECT id, sender, text FROM private_messages WHERE recipient = $1 AND id > $2 "
     "ORDER BY id LIMIT $3");
