@@ -177,8 +177,10 @@ DROVIK_API const char *DROVIK_CALL Drovik_Parameter_GetString(intptr_t list, int
 /* Master side                                                                                    */
 /* ---------------------------------------------------------------------------------------------- */
 
-/* A new master; log may be 0. 0 on failure. Each connection (AddSlave) gets a thread of its own,
- * which reads the slave's frames and runs that connection's callbacks. */
+/* A new master; log may be 0. 0 on failure. The master's connections (AddSlave) share a few
+ * network threads of the master (one per core, at most four, started as connections need them),
+ * however many connections it has; a connection's callbacks run on its thread, one at a time, so a
+ * callback that takes long delays the other connections of that thread. */
 DROVIK_API intptr_t DROVIK_CALL Drovik_Master_Init(Drovik_LogCallback log);
 /* Drops every connection (no further callbacks of them), stops the threads, releases the master.
  * Must not be called from one of the master's callbacks. 1, or 0 for an unknown master. */

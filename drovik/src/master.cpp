@@ -8,11 +8,45 @@ Master::Master(Drovik_LogCallback log) : shared_(std::make_shared<MasterShared>(
     shared_->log = log;
 }
 
+size_t Master::maxNetworkThreads() {
+    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
+std::shared_ptr<NetworkThread> Master::pickNetworkThread() {
+    // Under lock_: only addSlave calls it.
+    auto least = std::min_element(
+        network_.begin(), network_.end(),
+        [](const auto &a, const auto &b) { return a->connections.load() < b->connections.load(); });
+    std::shared_ptr<NetworkThread> network;
+    if (least != network_.end() &&
+        ((*least)->connections.load() == 0 || network_.size() >= maxNetworkThreads())) {
+        network = *least;
+    } else {
+        network = std::make_shared<NetworkThread>();
+        network->thread = std::thread([raw = network.get(), master = shared_.get()] {
+            MasterConnection::runNetworkThread(*raw, master);
+        });
+        network_.push_back(network);
+    }
+    network->connections.fetch_add(1);
+    return network;
+}
+
 intptr_t Master::addSlave(const MasterConnection::Options &options, std::string &error) {
-    reapFinished();
-    auto connection = MasterConnection::open(shared_, options, error);
-    if (!connection)
+    std::shared_ptr<NetworkThread> network;
+    {
+        std::lock_guard guard(lock_);
+        if (closed_) {
+            error = errorText(Error::MasterClosing);
+            return 0;
+        }
+        network = pickNetworkThread();
+    }
+    auto connection = MasterConnection::open(shared_, options, network, error);
+    if (!connection) {
+        network->connections.fetch_sub(1);
         return 0;
+    }
     {
         std::lock_guard guard(lock_);
         if (!closed_) {
@@ -21,6 +55,7 @@ intptr_t Master::addSlave(const MasterConnection::Options &options, std::string 
             return connection->handle();
         }
     }
+    connection->discard();
     error = errorText(Error::MasterClosing);
     return 0;
 }
@@ -36,12 +71,6 @@ bool Master::removeSlave(intptr_t slave) {
         connections_.erase(it);
     }
     connection->remove();
-    if (!connection->finished()) {
-        // Removed from inside a callback: the thread cannot be joined from there, so it is joined
-        // later from an ordinary thread.
-        std::lock_guard guard(lock_);
-        retired_.push_back(std::move(connection));
-    }
     return true;
 }
 
@@ -85,36 +114,23 @@ std::string Master::lastError() const {
     return lastError_;
 }
 
-void Master::reapFinished() {
-    if (MasterConnection::onAnyConnectionThread())
-        return;
-    std::vector<std::shared_ptr<MasterConnection>> done;
-    {
-        std::lock_guard guard(lock_);
-        auto split = std::partition(retired_.begin(), retired_.end(),
-                                    [](const auto &c) { return !c->finished(); });
-        done.assign(std::make_move_iterator(split), std::make_move_iterator(retired_.end()));
-        retired_.erase(split, retired_.end());
-    }
-    for (auto &c : done)
-        c->join();
-}
-
 void Master::close() {
     std::map<intptr_t, std::shared_ptr<MasterConnection>> connections;
-    std::vector<std::shared_ptr<MasterConnection>> retired;
+    std::vector<std::shared_ptr<NetworkThread>> network;
     {
         std::lock_guard guard(lock_);
         closed_ = true;
         connections.swap(connections_);
-        retired.swap(retired_);
+        network.swap(network_);
     }
-    for (auto &[handle, c] : connections) {
+    for (auto &[handle, c] : connections)
         c->remove();
-        c->join();
+    connections.clear();
+    // Every connection is closed: each thread runs what is left of their handlers, then ends.
+    for (auto &n : network) {
+        n->work.reset();
+        n->thread.join();
     }
-    for (auto &c : retired)
-        c->join();
 }
 
 }  // namespace drovik

@@ -1,5 +1,6 @@
-// The master side: a master owns its connections to slaves; each connection has a thread of its own
-// that reads the slave's frames, keeps the heartbeat and runs the job and connection callbacks.
+// The master side: a master owns its connections to slaves and a few network threads, however many
+// connections it has. Each connection lives on one of them, which reads the slave's frames, keeps
+// the heartbeat and runs the connection's job and connection callbacks.
 #ifndef DROVIK_SRC_MASTER_H
 #define DROVIK_SRC_MASTER_H
 
@@ -10,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -25,6 +27,17 @@ namespace drovik {
 struct HeartbeatSettings {
     int32_t intervalMs = 1000;
     int32_t timeoutMs = 5000;
+};
+
+// One network thread of a master and the io_context it runs. Every handler of a connection runs
+// on its thread, one at a time, so a connection's own state needs no lock.
+struct NetworkThread {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> work{asio::make_work_guard(io)};
+    std::thread thread;
+    std::atomic<size_t> connections{0};  // live connections on this thread
+
+    bool isCurrent() const { return std::this_thread::get_id() == thread.get_id(); }
 };
 
 // What a master's connections need of their master.
@@ -52,8 +65,11 @@ public:
 
     // Connects and shakes hands on the calling thread, within the time-out; null with a text that
     // tells why in error.
+    // The connection then lives on the given network thread, whose count it holds until it ends.
     static std::shared_ptr<MasterConnection> open(std::shared_ptr<MasterShared> master,
-                                                  const Options &options, std::string &error);
+                                                  const Options &options,
+                                                  std::shared_ptr<NetworkThread> network,
+                                                  std::string &error);
     ~MasterConnection();
     MasterConnection(const MasterConnection &) = delete;
     MasterConnection &operator=(const MasterConnection &) = delete;
@@ -61,17 +77,17 @@ public:
     intptr_t handle() const { return handle_; }
     const std::string &address() const { return address_; }
 
-    // Starts the connection's thread. Called once, after the handle is published.
+    // Starts reading on the network thread. Called once, after the handle is published.
     void start();
+    // Closes a connection that was never started (its master closed meanwhile).
+    void discard();
     // Submits a job: its id, or 0 with the reason in error (then no callback follows).
     intptr_t submit(std::string_view name, const ParamList &params, Drovik_Callback callback,
                     int32_t replyType, bool deliver, Error &error);
     // No callback of this connection starts after this; the connection closes. Off the library's
-    // threads, it also waits for the connection's thread, so no callback is running on return.
+    // threads, it also waits until the connection's thread has closed it, so no callback is
+    // running on return.
     void remove();
-    // Waits for the connection's thread to end (never from that thread itself).
-    void join();
-    bool finished() const { return finished_.load(); }
 
     // Handshake done, not ended, not removed.
     bool alive() const;
@@ -79,10 +95,12 @@ public:
     intptr_t xtra() const;
     void setXtra(intptr_t value);
 
-    // True on a thread of a connection of the given master (that is, inside its callbacks).
+    // True on a network thread of the given master (that is, inside its callbacks).
     static bool onThreadOf(const MasterShared *master);
-    // True on the thread of any master connection.
+    // True on a network thread of any master.
     static bool onAnyConnectionThread();
+    // The body of a master's network thread.
+    static void runNetworkThread(NetworkThread &network, const MasterShared *master);
 
 private:
     struct PendingJob {
@@ -90,11 +108,14 @@ private:
         bool deliver = true;
     };
 
-    MasterConnection(std::shared_ptr<MasterShared> master, HeartbeatSettings heartbeat);
+    MasterConnection(std::shared_ptr<MasterShared> master, HeartbeatSettings heartbeat,
+                     std::shared_ptr<NetworkThread> network);
 
-    bool handshake(const Options &options, std::string &error);
+    bool handshake(asio::io_context &io, const Options &options, std::string &error);
     void readMore();
     void onRead(const asio::error_code &ec, size_t n);
+    // Dispatches the frames that have arrived; false when the connection ended meanwhile.
+    bool processFrames();
     void dispatch(const wire::FrameView &frame);
     void onResult(const wire::Result &result);
     void onStream(const wire::StreamMessage &message);
@@ -108,14 +129,14 @@ private:
     void invoke(Drovik_Callback cb, intptr_t jobId, int32_t event, void *data, int32_t size,
                 int32_t type);
 
-    // Declared first: destroyed last, after everything that uses it.
-    asio::io_context io_{1};  // run by one thread only
+    // Declared first: destroyed last, after the socket and timer that use its io_context.
+    std::shared_ptr<NetworkThread> network_;
     std::shared_ptr<MasterShared> master_;
     const intptr_t handle_;
     const HeartbeatSettings heartbeat_;
     std::string address_;
     std::shared_ptr<Channel> channel_;
-    asio::steady_timer timer_;
+    std::optional<asio::steady_timer> timer_;  // made on the network thread's io_context
     wire::FrameAssembler assembler_;
 
     // Used on the connection's thread only.
@@ -130,10 +151,6 @@ private:
     bool removed_ = false;
     intptr_t xtra_ = 0;
     std::unordered_map<uint64_t, PendingJob> jobs_;
-
-    std::mutex joinLock_;
-    std::thread thread_;
-    std::atomic<bool> finished_{false};
 };
 
 class Master {
@@ -155,17 +172,22 @@ public:
     void setLastError(std::string text);
     std::string lastError() const;
 
-    // Drops every connection and waits for their threads. Once only.
+    // Drops every connection and ends the network threads. Once only.
     void close();
 
+    // Network threads of a master at most: enough for the processor to serve many connections,
+    // few enough that a master of thousands of connections stays a handful of threads.
+    static size_t maxNetworkThreads();
+
 private:
-    void reapFinished();
+    // The thread for a new connection, counted for it: an idle one, a new one while fewer than the
+    // most, else the least busy. Under lock_.
+    std::shared_ptr<NetworkThread> pickNetworkThread();
 
     std::shared_ptr<MasterShared> shared_;
     mutable std::mutex lock_;
     std::map<intptr_t, std::shared_ptr<MasterConnection>> connections_;
-    // Removed connections whose thread may still run; joined later from a thread of the caller's.
-    std::vector<std::shared_ptr<MasterConnection>> retired_;
+    std::vector<std::shared_ptr<NetworkThread>> network_;
     HeartbeatSettings heartbeat_;
     std::string lastError_;
     bool closed_ = false;

@@ -61,29 +61,38 @@ std::string judgeCertificate(tls::Session &tls, const MasterConnection::Options 
 }  // namespace
 
 MasterConnection::MasterConnection(std::shared_ptr<MasterShared> master,
-                                   HeartbeatSettings heartbeat)
-    : master_(std::move(master)),
+                                   HeartbeatSettings heartbeat,
+                                   std::shared_ptr<NetworkThread> network)
+    : network_(std::move(network)),
+      master_(std::move(master)),
       handle_(newHandle()),
       heartbeat_(heartbeat),
-      timer_(io_),
       assembler_(wire::kMaxHandshakeLength) {}
 
 std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterShared> master,
                                                          const Options &options,
+                                                         std::shared_ptr<NetworkThread> network,
                                                          std::string &error) {
-    std::shared_ptr<MasterConnection> c(new MasterConnection(std::move(master), options.heartbeat));
-    if (!c->handshake(options, error))
+    // The handshake runs on the caller's thread (AddSlave blocks, and may be called from a
+    // callback on the network thread itself); then the socket moves to the network thread.
+    // Declared before the connection, so it outlives the socket when the handshake fails.
+    asio::io_context io{1};
+    std::shared_ptr<MasterConnection> c(
+        new MasterConnection(std::move(master), options.heartbeat, network));
+    if (!c->handshake(io, options, error))
         return nullptr;
+    c->channel_->moveTo(network->io);
+    c->timer_.emplace(network->io);
     return c;
 }
 
-// Runs the connection's io_context on the calling thread until the handshake succeeds, fails or
-// the deadline passes. No other thread touches the connection yet.
-bool MasterConnection::handshake(const Options &options, std::string &error) {
+// Runs a private io_context on the calling thread until the handshake succeeds, fails or the
+// deadline passes. No other thread touches the connection yet.
+bool MasterConnection::handshake(asio::io_context &io, const Options &options, std::string &error) {
     const std::string where = endpointText(options.host, options.port);
     const int32_t seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : 10;
 
-    asio::ip::tcp::resolver resolver(io_);
+    asio::ip::tcp::resolver resolver(io);
     asio::error_code ec;
     auto endpoints = resolver.resolve(options.host, std::to_string(options.port),
                                       asio::ip::resolver_base::numeric_service, ec);
@@ -111,8 +120,8 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
     }
 
     enum class Stage { Connecting, Handshaking, Done } stage = Stage::Connecting;
-    asio::ip::tcp::socket socket(io_);
-    asio::steady_timer deadline(io_);
+    asio::ip::tcp::socket socket(io);
+    asio::steady_timer deadline(io);
     asio::error_code failure;
     bool timedOut = false;
     std::string notDrovik, refused;
@@ -186,8 +195,7 @@ bool MasterConnection::handshake(const Options &options, std::string &error) {
                 return stop(asio::error::broken_pipe);
             readReply();
         });
-    io_.run();
-    io_.restart();
+    io.run();
 
     if (stage == Stage::Done) {
         assembler_.setMaxLength(wire::kMaxFrameLength);

@@ -1,6 +1,7 @@
-// A master's connection at work: its thread reads the slave's frames and runs the callbacks itself
-// (holding no lock), keeps the heartbeat, and ends the connection with exactly one event.
+// A master's connection at work: its network thread reads the slave's frames and runs the callbacks
+// itself (holding no lock), keeps the heartbeat, and ends the connection with exactly one event.
 #include <cstring>
+#include <future>
 
 #include "handle_table.h"
 #include "master.h"
@@ -9,9 +10,8 @@
 namespace drovik {
 namespace {
 
-// The connection whose thread this is, if any; lets remove() and DeInit see that they are called
-// from inside a callback.
-thread_local const MasterConnection *tlsConnection = nullptr;
+// The master whose network thread this is, if any; lets remove() and DeInit see that they are
+// called from inside a callback.
 thread_local const MasterShared *tlsMaster = nullptr;
 
 }  // namespace
@@ -20,36 +20,41 @@ bool MasterConnection::onThreadOf(const MasterShared *master) {
     return tlsMaster == master;
 }
 bool MasterConnection::onAnyConnectionThread() {
-    return tlsConnection != nullptr;
+    return tlsMaster != nullptr;
 }
 
-MasterConnection::~MasterConnection() {
-    if (thread_.joinable()) {
-        if (thread_.get_id() == std::this_thread::get_id())
-            thread_.detach();  // the thread let go of the last reference: it is ending anyway
-        else
-            thread_.join();
-    }
+void MasterConnection::runNetworkThread(NetworkThread &network, const MasterShared *master) {
+    tlsMaster = master;
+    network.io.run();
+    tlsMaster = nullptr;
 }
+
+MasterConnection::~MasterConnection() = default;
 
 void MasterConnection::start() {
     {
         std::lock_guard guard(lock_);
         alive_ = !removed_;
     }
-    lastReceived_ = std::chrono::steady_clock::now();
-    // The first read and timer are set up here, before the thread exists, so the socket's state is
-    // settled before any other thread writes to it.
-    readMore();
-    armHeartbeat();
-    thread_ = std::thread([self = shared_from_this()] {
-        tlsConnection = self.get();
-        tlsMaster = self->master_.get();
-        self->io_.run();
-        tlsConnection = nullptr;
-        tlsMaster = nullptr;
-        self->finished_ = true;
+    // Frames that arrived with the handshake's last read wait in the assembler.
+    asio::post(network_->io, [self = shared_from_this()] {
+        if (self->ending_)
+            return;
+        self->lastReceived_ = std::chrono::steady_clock::now();
+        if (!self->processFrames())
+            return;
+        self->readMore();
+        self->armHeartbeat();
     });
+}
+
+void MasterConnection::discard() {
+    {
+        std::lock_guard guard(lock_);
+        removed_ = true;
+        alive_ = false;
+    }
+    closeNow();
 }
 
 intptr_t MasterConnection::submit(std::string_view name, const ParamList &params,
@@ -91,24 +96,19 @@ void MasterConnection::remove() {
         alive_ = false;
         jobs_.clear();
     }
-    if (tlsConnection == this) {
+    if (network_->isCurrent()) {
         closeNow();
         return;
     }
-    // A weak reference: if the thread has already ended, the queued call must not keep the
-    // connection alive through its own io_context.
-    asio::post(io_, [weak = weak_from_this()] {
-        if (auto self = weak.lock())
-            self->closeNow();
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> done = closed->get_future();
+    asio::post(network_->io, [self = shared_from_this(), closed] {
+        self->closeNow();
+        closed->set_value();
     });
+    // From another master's thread, waiting could meet that master waiting for this one.
     if (!onAnyConnectionThread())
-        join();
-}
-
-void MasterConnection::join() {
-    std::lock_guard guard(joinLock_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-        thread_.join();
+        done.wait();
 }
 
 bool MasterConnection::alive() const {
@@ -148,6 +148,11 @@ void MasterConnection::onRead(const asio::error_code &ec, size_t n) {
     }
     (void)n;
     lastReceived_ = std::chrono::steady_clock::now();
+    if (processFrames())
+        readMore();
+}
+
+bool MasterConnection::processFrames() {
     for (;;) {
         wire::FrameView frame{};
         std::string why;
@@ -156,13 +161,13 @@ void MasterConnection::onRead(const asio::error_code &ec, size_t n) {
             break;
         if (status == wire::FrameAssembler::Status::Error) {
             end(DROVIK_EVENT_SHUTDOWN, "protocol error from the slave: " + why);
-            return;
+            return false;
         }
         dispatch(frame);
         if (ending_)  // the frame ended the connection, or a callback removed it
-            return;
+            return false;
     }
-    readMore();
+    return true;
 }
 
 void MasterConnection::dispatch(const wire::FrameView &frame) {
@@ -276,8 +281,8 @@ void MasterConnection::invoke(Drovik_Callback cb, intptr_t jobId, int32_t event,
 }
 
 void MasterConnection::armHeartbeat() {
-    timer_.expires_after(std::chrono::milliseconds(heartbeat_.intervalMs));
-    timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
+    timer_->expires_after(std::chrono::milliseconds(heartbeat_.intervalMs));
+    timer_->async_wait([self = shared_from_this()](const asio::error_code &ec) {
         if (!ec)
             self->onHeartbeat();
     });
@@ -342,8 +347,12 @@ void MasterConnection::end(int32_t event, const std::string &reason) {
 }
 
 void MasterConnection::closeNow() {
-    ending_ = true;
-    timer_.cancel();
+    if (!ending_) {
+        ending_ = true;
+        network_->connections.fetch_sub(1);
+    }
+    if (timer_)
+        timer_->cancel();
     channel_->close();
 }
 

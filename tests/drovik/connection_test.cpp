@@ -1,5 +1,8 @@
 // Connections that end: kick, shutdown, a slave that dies or falls silent, connections that cannot
 // be made, and peers that send bytes that are not our protocol.
+#include <filesystem>
+#include <semaphore>
+
 #include "test_slave.h"
 
 namespace drovik_test {
@@ -345,6 +348,73 @@ TEST_F(Garbage, SilentMasterIsDroppedAfterItsHeartbeatTimeout) {
     ASSERT_NE(silent, 0);
     expectClosedAndOthersServed(peer);
     EXPECT_TRUE(Gone::instance().waitFor(silent));  // cleaned up, with its end-of-master callback
+}
+
+}  // namespace
+}  // namespace drovik_test
+
+namespace drovik_test {
+namespace {
+
+#ifdef __linux__
+size_t threadsOfThisProcess() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto &entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+#endif
+
+struct NestedConnect {
+    int32_t port = 0;
+    std::atomic<intptr_t> made{0};
+    std::binary_semaphore done{0};
+};
+NestedConnect nested;
+
+int32_t DROVIK_CALL connectFromCallback(intptr_t master, intptr_t, intptr_t, int32_t event,
+                                        void *data, int32_t, int32_t) {
+    Drovik_FreeMemory(data);
+    if (event == DROVIK_EVENT_STREAM)
+        return 0;
+    nested.made = Drovik_Master_AddSlave(master, "127.0.0.1", nested.port, "nested", kTransport, "",
+                                         "", 0, 5);
+    nested.done.release();
+    return 0;
+}
+
+// A master's connections share its few network threads, so a master of many connections costs
+// no more threads than one of two; and a callback, running on one of them, may still connect.
+TEST_F(Connection, ManyConnectionsShareAFewThreadsAndACallbackMayConnect) {
+    TestMaster many;
+    ASSERT_NE(many.connect(port_), 0) << many.lastError();
+    ASSERT_NE(many.connect(port_), 0) << many.lastError();
+#ifdef __linux__
+    const size_t before = threadsOfThisProcess();
+#endif
+    std::vector<intptr_t> connections;
+    for (int i = 0; i < 24; ++i) {  // within the slave's 32 connections per address
+        connections.push_back(many.connect(port_));
+        ASSERT_NE(connections.back(), 0) << many.lastError();
+    }
+#ifdef __linux__
+    // Two threads more at most: a master never has more than four.
+    EXPECT_LE(threadsOfThisProcess(), before + 2);
+#endif
+    for (intptr_t c : connections)
+        ASSERT_EQ(
+            longOf(Recorder::instance().waitFinal(submit(many.handle(), c, "Long", 0))->back()),
+            42);
+
+    nested.port = port_;
+    ASSERT_NE(Drovik_Master_DoJob(many.handle(), "Long", connections.front(), 0,
+                                  &connectFromCallback, DROVIK_TYPE_LONG, 0, 0, 0, 0, 0, 0, 1),
+              0);
+    ASSERT_TRUE(nested.done.try_acquire_for(kWait));
+    ASSERT_NE(nested.made.load(), 0);
+    auto events = Recorder::instance().waitFinal(submit(many.handle(), nested.made, "Long", 0));
+    ASSERT_TRUE(events.has_value());
+    EXPECT_EQ(longOf(events->back()), 42);
 }
 
 }  // namespace
