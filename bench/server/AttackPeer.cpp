@@ -34,16 +34,50 @@ int32_t ResultCode(const wire::Result &result) {
     return static_cast<int32_t>(v);
 }
 
+std::unique_ptr<asio::ssl::context> AttackerTlsContext() {
+    auto context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+    SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_3_VERSION);
+    context->set_verify_mode(asio::ssl::verify_none);
+    return context;
+}
+
 AttackPeer::AttackPeer(asio::any_io_executor executor, asio::ip::address_v4 source,
-                       asio::ip::tcp::endpoint server)
-    : source_(source), server_(server), socket_(std::move(executor)) {}
+                       asio::ip::tcp::endpoint server, asio::ssl::context *tls)
+    : source_(source), server_(server), tls_(tls), socket_(std::move(executor)) {}
 
 void AttackPeer::close() {
+    secure_.reset();
     asio::error_code ignored;
     socket_.close(ignored);
 }
 
+asio::awaitable<size_t> AttackPeer::readSome(asio::mutable_buffer buffer, asio::error_code &ec) {
+    if (secure_)
+        co_return co_await secure_->async_read_some(buffer, checked(ec));
+    co_return co_await socket_.async_read_some(buffer, checked(ec));
+}
+
+asio::awaitable<void> AttackPeer::write(asio::const_buffer buffer, asio::error_code &ec) {
+    if (secure_)
+        co_await asio::async_write(*secure_, buffer, checked(ec));
+    else
+        co_await asio::async_write(socket_, buffer, checked(ec));
+}
+
 asio::awaitable<bool> AttackPeer::connect() {
+    if (!co_await connectTcp())
+        co_return false;
+    if (!tls_)
+        co_return true;
+    secure_ = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket &>>(socket_, *tls_);
+    asio::error_code ec;
+    co_await secure_->async_handshake(asio::ssl::stream_base::client, checked(ec));
+    if (ec)
+        close();
+    co_return !ec;
+}
+
+asio::awaitable<bool> AttackPeer::connectTcp() {
     close();
     frames_ = wire::FrameAssembler(wire::kMaxFrameLength);
     asio::error_code ec;
@@ -78,7 +112,7 @@ asio::awaitable<bool> AttackPeer::send(const wire::Frame &frame) {
 
 asio::awaitable<bool> AttackPeer::sendBytes(const uint8_t *data, size_t size) {
     asio::error_code ec;
-    co_await asio::async_write(socket_, asio::buffer(data, size), checked(ec));
+    co_await write(asio::buffer(data, size), ec);
     if (ec)
         close();
     co_return !ec;
@@ -106,8 +140,7 @@ asio::awaitable<std::optional<wire::FrameView>> AttackPeer::nextFrame() {
         }
         auto room = frames_.prepare();
         asio::error_code ec;
-        size_t n =
-            co_await socket_.async_read_some(asio::buffer(room.data(), room.size()), checked(ec));
+        size_t n = co_await readSome(asio::buffer(room.data(), room.size()), ec);
         if (ec) {
             close();
             co_return std::nullopt;
@@ -162,7 +195,7 @@ asio::awaitable<void> AttackPeer::drainUntilClosed() {
     std::array<uint8_t, 16 * 1024> scratch;
     for (;;) {
         asio::error_code ec;
-        co_await socket_.async_read_some(asio::buffer(scratch), checked(ec));
+        co_await readSome(asio::buffer(scratch), ec);
         if (ec)
             break;
     }

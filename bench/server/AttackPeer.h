@@ -4,10 +4,15 @@
 //
 // Every operation is a coroutine on the caller's io_context. None of them throws: a connection
 // that ends or breaks the format makes them return false, nullopt or 0.
+//
+// Against a TLS server the peer speaks TLS as a master does, without checking the server's key
+// (an attacker has no reason to); what it sends is then encrypted like any master's.
 #pragma once
 
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,13 +28,21 @@ using drovik::ParamList;
 // The n-th source address of the attackers: 127.0.0.2, 127.0.0.3, ... 127.0.1.0, ...
 asio::ip::address_v4 SourceAddress(uint32_t n);
 
+// The attackers' TLS settings: TLS 1.3 as the library speaks it, any server key accepted.
+std::unique_ptr<asio::ssl::context> AttackerTlsContext();
+
 class AttackPeer {
 public:
+    // tls: the settings for a TLS server, null for a plaintext one; it outlives the peer.
     AttackPeer(asio::any_io_executor executor, asio::ip::address_v4 source,
-               asio::ip::tcp::endpoint server);
+               asio::ip::tcp::endpoint server, asio::ssl::context *tls);
 
-    // Opens a fresh connection from the source address (closing any previous one).
+    // Opens a fresh connection from the source address (closing any previous one), with the TLS
+    // handshake when the server speaks TLS.
     asio::awaitable<bool> connect();
+    // The same without TLS, even against a TLS server: what the peer sends then meets the server
+    // before any handshake.
+    asio::awaitable<bool> connectTcp();
     // HELLO asking for the heartbeat the master would like, then WELCOME.
     asio::awaitable<bool> handshake(uint32_t heartbeatTimeoutMs = 20'000);
     asio::awaitable<bool> send(const wire::Frame &frame);
@@ -51,12 +64,18 @@ public:
                          int32_t replyType = DROVIK_TYPE_LONG);
     bool open() const { return socket_.is_open(); }
     void close();
-    asio::ip::tcp::socket &socket() { return socket_; }
 
 private:
+    // Reads into or writes from the buffer through TLS when it is up, else on the socket.
+    asio::awaitable<size_t> readSome(asio::mutable_buffer buffer, asio::error_code &ec);
+    asio::awaitable<void> write(asio::const_buffer buffer, asio::error_code &ec);
+
     asio::ip::address_v4 source_;
     asio::ip::tcp::endpoint server_;
+    asio::ssl::context *tls_;
     asio::ip::tcp::socket socket_;
+    // Over socket_, for one connection; declared after it, so it goes first.
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket &>> secure_;
     wire::FrameAssembler frames_{wire::kMaxFrameLength};
     uint64_t nextJobId_ = 1;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -29,8 +30,9 @@ struct AttackSizes {
 
 struct AttackTarget {
     asio::ip::tcp::endpoint server;
-    uint32_t frameLimit = 0;  // the largest frame the server takes, from its log
-    std::string goodName;     // the well-behaved account, recipient of private bursts
+    asio::ssl::context *tls = nullptr;  // the attackers' TLS settings; null: a plaintext server
+    uint32_t frameLimit = 0;            // the largest frame the server takes, from its log
+    std::string goodName;               // the well-behaved account, recipient of private bursts
     Clock::time_point until;
     AttackSizes sizes;
 

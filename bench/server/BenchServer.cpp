@@ -17,8 +17,9 @@
 
 extern char **environ;
 
-BenchServer::BenchServer(std::filesystem::path folder, std::vector<std::string> options)
-    : folder_(std::move(folder)), options_(std::move(options)) {
+BenchServer::BenchServer(std::filesystem::path folder, std::vector<std::string> options,
+                         bool plaintext)
+    : folder_(std::move(folder)), options_(std::move(options)), plaintext_(plaintext) {
     std::filesystem::create_directories(folder_);
     std::ofstream(folder_ / "admin.txt") << "bench-admin\n";
 }
@@ -41,6 +42,8 @@ bool BenchServer::start() {
                                      "1",
                                      "--hash-memory-kib",
                                      "64"};
+    if (plaintext_)
+        args.push_back("--plaintext");
     args.insert(args.end(), options_.begin(), options_.end());
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -98,6 +101,11 @@ void BenchServer::stop(int signal) {
     pid_ = -1;
 }
 
+BenchEndpoint BenchServer::endpoint() const {
+    return {port_, plaintext_ ? DROVIK_TRANSPORT_PLAINTEXT : DROVIK_TRANSPORT_TLS,
+            (folder_ / "known_servers").string()};
+}
+
 std::string BenchServer::log() const {
     std::ifstream in(folder_ / "server.log");
     std::stringstream text;
@@ -105,8 +113,13 @@ std::string BenchServer::log() const {
     return text.str();
 }
 
-BenchClient::BenchClient(drovik::Master &master, int port)
-    : master_(master), slave_(master.connect("127.0.0.1", port, 5)) {}
+BenchClient::BenchClient(drovik::Master &master, const BenchEndpoint &server)
+    : master_(master),
+      slave_(
+          master.connect("127.0.0.1", server.port, 5, server.transport, server.knownServersFile)) {
+    if (slave_ == 0)
+        std::fprintf(stderr, "cannot connect: %s\n", master.lastError().c_str());
+}
 
 int32_t BenchClient::code(const std::string &job, const std::vector<drovik::Value> &params) {
     drovik::Reply reply =

@@ -10,10 +10,20 @@
 #include <string>
 #include <vector>
 
+// How a client reaches a bench server: its port, TLS or plaintext as the server speaks, and a
+// known-servers file of the benchmark's own, so that its servers' keys are never pinned in the
+// user's file.
+struct BenchEndpoint {
+    int port = 0;
+    int32_t transport = DROVIK_TRANSPORT_TLS;
+    std::string knownServersFile;
+};
+
 class BenchServer {
 public:
-    // The store and the server's log go into `folder`.
-    BenchServer(std::filesystem::path folder, std::vector<std::string> options);
+    // The store, its TLS key and the server's log go into `folder`; plaintext: no TLS.
+    BenchServer(std::filesystem::path folder, std::vector<std::string> options,
+                bool plaintext = false);
     ~BenchServer();
     BenchServer(const BenchServer &) = delete;
     BenchServer &operator=(const BenchServer &) = delete;
@@ -24,12 +34,14 @@ public:
     // Sends the signal and waits for the process to end.
     void stop(int signal);
     int port() const { return port_; }
+    BenchEndpoint endpoint() const;
     pid_t pid() const { return pid_; }
     std::string log() const;
 
 private:
     std::filesystem::path folder_;
     std::vector<std::string> options_;
+    bool plaintext_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -37,7 +49,7 @@ private:
 // A client connection through the library, with the chat jobs the benchmarks use.
 class BenchClient {
 public:
-    BenchClient(drovik::Master &master, int port);
+    BenchClient(drovik::Master &master, const BenchEndpoint &server);
     bool connected() const { return slave_ != 0; }
     // Registers (an existing account is fine) and logs in.
     bool enter(const std::string &name);

@@ -18,14 +18,14 @@ using namespace std::chrono_literals;
 constexpr int kPerAddress = 32;
 
 // (a) One connection slot of the flood: silent, or sending garbage; re-opened as soon as the
-// server closes it.
+// server closes it. No TLS handshake: the cheapest connection for the attacker.
 asio::awaitable<void> floodSlot(const AttackTarget &t, AttackCounts &c, bool garbage,
                                 uint32_t seed) {
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(0), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(0), t.server, t.tls);
     std::minstd_rand random(seed);
     std::array<uint8_t, 64> junk{};
     while (t.running()) {
-        if (!co_await peer.connect()) {
+        if (!co_await peer.connectTcp()) {
             ++c.connectFailures;
             co_await Pause(1ms);
             continue;
@@ -44,7 +44,7 @@ asio::awaitable<void> floodSlot(const AttackTarget &t, AttackCounts &c, bool gar
 
 // (b) A connection that shakes hands, asks for an hour of silence and says nothing more.
 asio::awaitable<void> idleSlot(const AttackTarget &t, AttackCounts &c, uint32_t address) {
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server, t.tls);
     while (t.running()) {
         if (!co_await peer.connect()) {
             ++c.connectFailures;
@@ -85,7 +85,7 @@ std::shared_ptr<const UnfinishedFrames> unfinishedFrames(uint32_t frameLimit) {
 asio::awaitable<void> unfinishedSlot(const AttackTarget &t, AttackCounts &c, uint32_t address,
                                      bool afterHandshake,
                                      std::shared_ptr<const UnfinishedFrames> frames) {
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server, t.tls);
     const wire::Frame &frame = afterHandshake ? frames->job : frames->hello;
     while (t.running()) {
         if (!co_await peer.connect()) {

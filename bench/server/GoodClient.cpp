@@ -37,9 +37,14 @@ std::string describe(const drovik::Reply &reply) {
 
 }  // namespace
 
+intptr_t GoodClient::connect(drovik::Master &master) const {
+    return master.connect("127.0.0.1", server_.port, 5, server_.transport,
+                          server_.knownServersFile);
+}
+
 bool GoodClient::registerAccount() {
     drovik::Master master;
-    intptr_t slave = master.connect("127.0.0.1", port_, 5);
+    intptr_t slave = connect(master);
     if (slave == 0)
         return false;
     drovik::Reply reply = master.call(slave, "User_Register", {name_, digest(), int32_t{13}},
@@ -82,7 +87,7 @@ GoodFigures GoodClient::run(Clock::time_point until) {
     while (Clock::now() < until) {
         intptr_t slave = 0;
         roundTrip("connect", [&] {
-            slave = master.connect("127.0.0.1", port_, 5);
+            slave = connect(master);
             return slave != 0 ? std::string() : master.lastError();
         });
         bool alive = slave != 0 && roundTrip("User_Login", [&] {

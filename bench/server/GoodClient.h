@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchServer.h"
+
 struct GoodFigures {
     uint64_t jobs = 0;  // round trips: connects, logins, polls, messages, logouts
     uint64_t failures = 0;
@@ -18,7 +20,8 @@ struct GoodFigures {
 
 class GoodClient {
 public:
-    GoodClient(int port, std::string name) : port_(port), name_(std::move(name)) {}
+    GoodClient(BenchEndpoint server, std::string name)
+        : server_(std::move(server)), name_(std::move(name)) {}
 
     // Creates the account; before the attack.
     bool registerAccount();
@@ -26,6 +29,8 @@ public:
     GoodFigures run(std::chrono::steady_clock::time_point until);
 
 private:
-    int port_;
+    intptr_t connect(drovik::Master &master) const;
+
+    BenchEndpoint server_;
     std::string name_;
 };

@@ -45,7 +45,7 @@ std::vector<uint8_t> noisePicture(int side) {
 
 asio::awaitable<void> avatarHoarder(const AttackTarget &t, AttackCounts &c, uint32_t address,
                                     std::shared_ptr<const std::vector<uint8_t>> picture) {
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server, t.tls);
     const std::string name = "hoarder" + std::to_string(address);
     bool registered = false, uploaded = false;
     while (t.running()) {
@@ -120,7 +120,7 @@ struct EmptyStringFrames {
 
 asio::awaitable<void> emptyStringPeer(const AttackTarget &t, AttackCounts &c, uint32_t address,
                                       std::shared_ptr<const EmptyStringFrames> frames) {
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server, t.tls);
     for (uint64_t round = 0; t.running(); ++round) {
         if (!co_await peer.connect() || !co_await peer.handshake()) {
             ++c.connectFailures;
@@ -148,7 +148,7 @@ asio::awaitable<void> registrar(const AttackTarget &t, AttackCounts &c, int inde
     uint32_t address = (*nextAddress)++;
     uint64_t serial = 0;
     while (t.running()) {
-        AttackPeer peer(executor, SourceAddress(address), t.server);
+        AttackPeer peer(executor, SourceAddress(address), t.server, t.tls);
         if (!co_await peer.connect() || !co_await peer.handshake()) {
             ++c.connectFailures;
             co_await Pause(100ms);
@@ -198,7 +198,7 @@ asio::awaitable<void> registrar(const AttackTarget &t, AttackCounts &c, int inde
 asio::awaitable<void> messenger(const AttackTarget &t, AttackCounts &c, uint32_t address,
                                 int account) {
     constexpr int kBurst = 64, kInFlight = 16;
-    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server);
+    AttackPeer peer(co_await asio::this_coro::executor, SourceAddress(address), t.server, t.tls);
     const std::string name = "flooder" + std::to_string(address) + "_" + std::to_string(account);
     bool registered = false;
     uint64_t serial = 0;

@@ -289,8 +289,10 @@ void connectAll() {
         threads.emplace_back([&] {
             for (int i; (i = next++) < w.plan.clients;) {
                 SimClient &c = *w.clients[size_t(i)];
-                c.slave = Drovik_Master_AddSlave(c.master, o.host.c_str(), o.port, "load", 0, "",
-                                                 "", 0, 10);
+                c.slave = Drovik_Master_AddSlave(
+                    c.master, o.host.c_str(), o.port, "load",
+                    o.plaintext ? DROVIK_TRANSPORT_PLAINTEXT : DROVIK_TRANSPORT_TLS,
+                    o.knownServersFile.c_str(), "", 0, 10);
                 if (c.slave == 0) {
                     if (failed++ == 0) {
                         const char *why = Drovik_Master_GetLastError(c.master);

@@ -24,6 +24,8 @@ struct LoadOptions {
     int globalMs = 5000;  // each process sends one global message this often
     int serverPid = 0;
     std::string prefix = "load";
+    bool plaintext = false;        // the server must be started with --plaintext too
+    std::string knownServersFile;  // empty: the user's own
 };
 
 struct WorkerPlan {

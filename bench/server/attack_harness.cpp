@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "AttackPeer.h"
 #include "Attacks.h"
 #include "BenchServer.h"
 #include "GoodClient.h"
@@ -91,16 +92,17 @@ struct Options {
     int attackerNice = 10;
     std::string serverOptions;
     std::string folder;
+    bool plaintext = false;
     attack::AttackSizes sizes;
 };
 
 // Runs one attack against a fresh server; false when the server did not start.
 bool runAttack(const Options &o, const attack::Attack &a, const std::filesystem::path &folder) {
-    BenchServer server(folder, words(o.serverOptions));
+    BenchServer server(folder, words(o.serverOptions), o.plaintext);
     if (!server.start())
         return false;
     const std::string goodName = "gooduser";
-    GoodClient good(server.port(), goodName);
+    GoodClient good(server.endpoint(), goodName);
     if (!good.registerAccount()) {
         std::fprintf(stderr, "the well-behaved client cannot register\n");
         return false;
@@ -110,6 +112,8 @@ bool runAttack(const Options &o, const attack::Attack &a, const std::filesystem:
 
     attack::AttackTarget target;
     target.server = {asio::ip::make_address_v4("127.0.0.1"), static_cast<uint16_t>(server.port())};
+    const auto tls = attack::AttackerTlsContext();
+    target.tls = o.plaintext ? nullptr : tls.get();
     target.frameLimit = frameLimitOf(server.log());
     if (target.frameLimit == 0)
         target.frameLimit = drovik::wire::kMaxFrameLength;
@@ -181,6 +185,7 @@ int main(int argc, char **argv) {
     app.add_option("--server-options", o.serverOptions,
                    "More options of the server, in one argument (\"--workers 4\")");
     app.add_option("--folder", o.folder, "Store folders (default: a new temporary one, removed)");
+    app.add_flag("--plaintext", o.plaintext, "Server, attackers and client without TLS");
     app.add_option("--flood-connections", s.floodConnections, "(a) connections at once");
     app.add_option("--idle-connections", s.idleConnections, "(b) connections, 32 per address");
     app.add_option("--avatar-clients", s.avatarClients, "(c) accounts, one per address");
@@ -209,10 +214,10 @@ int main(int argc, char **argv) {
                     ("attack-harness-" + std::to_string(getpid())))
                        .string();
     std::printf(
-        "%.0f s per attack, %ld cores, load average %s at start, open-file limit %llu, server "
-        "options: %s\n",
-        o.durationSeconds, sysconf(_SC_NPROCESSORS_ONLN), loadAverage().c_str(),
-        static_cast<unsigned long long>(files.rlim_cur),
+        "%.0f s per attack, %s, %ld cores, load average %s at start, open-file limit %llu, "
+        "server options: %s\n",
+        o.durationSeconds, o.plaintext ? "plaintext" : "TLS", sysconf(_SC_NPROCESSORS_ONLN),
+        loadAverage().c_str(), static_cast<unsigned long long>(files.rlim_cur),
         o.serverOptions.empty() ? "cheap hashing only" : o.serverOptions.c_str());
     std::printf("goal: 0 failures, p99 <= %.0f ms, memory growth <= %.0f MiB, no crash\n",
                 kGoalP99Ms, kGoalGrowthMiB);

@@ -29,6 +29,7 @@ struct Options {
     int recipients = 4;
     int minMs = 300, maxMs = 3000;  // the kill comes this long after the chat starts
     int pollMs = 20;
+    bool plaintext = false;
 };
 
 // A message's text: "run sender recipient sequence".
@@ -64,12 +65,13 @@ struct Ledger {
     }
 };
 
-void chat(const Options &o, int run, int port, Ledger &ledger, std::atomic<bool> &stop) {
+void chat(const Options &o, int run, const BenchEndpoint &server, Ledger &ledger,
+          std::atomic<bool> &stop) {
     drovik::Master master;
     std::vector<std::thread> threads;
     for (int r = 0; r < o.recipients; ++r)
         threads.emplace_back([&, r] {
-            BenchClient client(master, port);
+            BenchClient client(master, server);
             if (!client.connected() || !client.enter("recipient" + std::to_string(r)))
                 return;
             std::vector<std::string> texts;
@@ -83,7 +85,7 @@ void chat(const Options &o, int run, int port, Ledger &ledger, std::atomic<bool>
         });
     for (int s = 0; s < o.senders; ++s)
         threads.emplace_back([&, s] {
-            BenchClient client(master, port);
+            BenchClient client(master, server);
             if (!client.connected() || !client.enter("sender" + std::to_string(s)))
                 return;
             for (int64_t seq = 0; !stop; ++seq) {
@@ -103,12 +105,12 @@ void chat(const Options &o, int run, int port, Ledger &ledger, std::atomic<bool>
 }
 
 // After the restart: each recipient logs in and polls until a poll brings nothing.
-void collect(const Options &o, int run, int port, Ledger &ledger) {
+void collect(const Options &o, int run, const BenchEndpoint &server, Ledger &ledger) {
     drovik::Master master;
     std::vector<std::thread> threads;
     for (int r = 0; r < o.recipients; ++r)
         threads.emplace_back([&, r] {
-            BenchClient client(master, port);
+            BenchClient client(master, server);
             if (!client.connected() || !client.enter("recipient" + std::to_string(r)))
                 return;
             std::vector<std::string> texts;
@@ -137,6 +139,7 @@ int main(int argc, char **argv) {
     app.add_option("--max-ms", o.maxMs, "Longest chat before the kill");
     app.add_option("--poll-ms", o.pollMs, "Recipients' poll interval");
     app.add_option("--folder", folder, "Store folder (default: a new temporary one, removed)");
+    app.add_flag("--plaintext", o.plaintext, "Server and clients without TLS");
     CLI11_PARSE(app, argc, argv);
     signal(SIGPIPE, SIG_IGN);
 
@@ -145,14 +148,17 @@ int main(int argc, char **argv) {
         folder =
             (std::filesystem::temp_directory_path() / ("crash-harness-" + std::to_string(getpid())))
                 .string();
-    BenchServer server(folder, {"--flood-burst", "100000", "--flood-rate", "100000",
-                                "--address-flood-burst", "100000", "--address-flood-rate", "100000",
-                                "--registration-burst", "1000", "--hash-slots", "64"});
+    BenchServer server(
+        folder,
+        {"--flood-burst", "100000", "--flood-rate", "100000", "--address-flood-burst", "100000",
+         "--address-flood-rate", "100000", "--registration-burst", "1000", "--hash-slots", "64"},
+        o.plaintext);
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> delay(o.minMs, o.maxMs);
 
-    std::printf("%d runs, %d senders, %d recipients, kill after %d..%d ms; store %s\n", o.runs,
-                o.senders, o.recipients, o.minMs, o.maxMs, folder.c_str());
+    std::printf("%d runs, %d senders, %d recipients, kill after %d..%d ms, %s; store %s\n", o.runs,
+                o.senders, o.recipients, o.minMs, o.maxMs, o.plaintext ? "plaintext" : "TLS",
+                folder.c_str());
     std::printf("%4s %8s %13s %12s %10s %5s %11s %10s\n", "run", "kill ms", "acknowledged",
                 "delivered", "unacked", "lost", "duplicated", "reordered");
     uint64_t totalAcked = 0, totalLost = 0, totalDuplicated = 0;
@@ -161,7 +167,8 @@ int main(int argc, char **argv) {
             return 1;
         Ledger ledger;
         std::atomic<bool> stop{false};
-        std::thread load([&] { chat(o, run, server.port(), ledger, stop); });
+        std::thread load(
+            [&, endpoint = server.endpoint()] { chat(o, run, endpoint, ledger, stop); });
         int ms = delay(random);
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         server.stop(SIGKILL);
@@ -169,7 +176,7 @@ int main(int argc, char **argv) {
         load.join();
         if (!server.start())
             return 1;
-        collect(o, run, server.port(), ledger);
+        collect(o, run, server.endpoint(), ledger);
         server.stop(SIGTERM);
 
         uint64_t delivered = 0, duplicated = 0, unacked = 0;

@@ -19,6 +19,7 @@
 
 int main(int argc, char **argv) {
     int senders = 64, recipients = 16, seconds = 10, workers = 64, masters = 4, pollMs = 50;
+    bool plaintext = false;
     CLI::App app{"Private messages per second through a community server with a durable store"};
     app.option_defaults()->always_capture_default();
     app.add_option("--senders", senders, "Sending connections, each its own account");
@@ -27,16 +28,19 @@ int main(int argc, char **argv) {
     app.add_option("--workers", workers, "The server's job threads");
     app.add_option("--masters", masters, "Library masters carrying the connections");
     app.add_option("--poll-ms", pollMs, "Recipients' poll interval");
+    app.add_flag("--plaintext", plaintext, "Server and clients without TLS");
     CLI11_PARSE(app, argc, argv);
     signal(SIGPIPE, SIG_IGN);
 
     auto folder =
         std::filesystem::temp_directory_path() / ("private-stress-" + std::to_string(getpid()));
     {
-        BenchServer server(folder, {"--workers", std::to_string(workers), "--flood-burst", "100000",
-                                    "--flood-rate", "100000", "--address-flood-burst", "1000000",
-                                    "--address-flood-rate", "1000000", "--registration-burst",
-                                    "100000", "--hash-slots", "128"});
+        BenchServer server(
+            folder,
+            {"--workers", std::to_string(workers), "--flood-burst", "100000", "--flood-rate",
+             "100000", "--address-flood-burst", "1000000", "--address-flood-rate", "1000000",
+             "--registration-burst", "100000", "--hash-slots", "128"},
+            plaintext);
         if (!server.start())
             return 1;
         std::vector<std::unique_ptr<drovik::Master>> libraryMasters;
@@ -51,7 +55,7 @@ int main(int argc, char **argv) {
         std::vector<std::thread> threads;
         for (int r = 0; r < recipients; ++r)
             threads.emplace_back([&, r] {
-                BenchClient client(*libraryMasters[size_t(r % masters)], server.port());
+                BenchClient client(*libraryMasters[size_t(r % masters)], server.endpoint());
                 bool in = client.connected() && client.enter("recipient" + std::to_string(r));
                 ++ready;
                 std::vector<std::string> texts;
@@ -65,7 +69,7 @@ int main(int argc, char **argv) {
             });
         for (int s = 0; s < senders; ++s)
             threads.emplace_back([&, s] {
-                BenchClient client(*libraryMasters[size_t(s % masters)], server.port());
+                BenchClient client(*libraryMasters[size_t(s % masters)], server.endpoint());
                 bool in = client.connected() && client.enter("sender" + std::to_string(s));
                 ++ready;
                 while (!go)
@@ -109,8 +113,9 @@ int main(int argc, char **argv) {
         }
         std::printf(
             "private_stress: %d senders, %d polling recipients, %d server workers, %d "
-            "cores, %.1f s\n",
-            senders, recipients, workers, int(sysconf(_SC_NPROCESSORS_ONLN)), elapsed);
+            "cores, %s, %.1f s\n",
+            senders, recipients, workers, int(sysconf(_SC_NPROCESSORS_ONLN)),
+            plaintext ? "plaintext" : "TLS", elapsed);
         std::printf("  acknowledged %llu (%.0f msg/s), refused %llu, received %llu\n",
                     (unsigned long long)acked.load(), double(acked) / elapsed,
                     (unsigned long long)refused.load(), (unsigned long long)received.load());

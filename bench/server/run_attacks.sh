@@ -3,6 +3,7 @@
 # 30 s each unless told otherwise. Usage: bench/server/run_attacks.sh [attack_harness options]
 # e.g. bench/server/run_attacks.sh --duration 60 --attacks ce
 #      bench/server/run_attacks.sh --server-options "--hash-ops 2 --hash-memory-kib 16384"
+#      bench/server/run_attacks.sh --plaintext   (server, attackers and client without TLS)
 # The harness starts each server with cheap password hashing (--hash-ops 1 --hash-memory-kib 64)
 # and otherwise the server's defaults: the limits under test are the ones a server gets unasked.
 set -euo pipefail

@@ -3,11 +3,21 @@
 # against it. Usage: bench/server/run_server_load.sh [CLIENTS] [extra server_load options]
 # e.g. bench/server/run_server_load.sh 5000 --duration 60
 # SERVER_OPTIONS adds options of the server, e.g. SERVER_OPTIONS="--workers 4".
+# Connections are TLS; --plaintext among the options runs server and generator without it, for
+# figures to compare.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 clients=${1:-5000}
 shift || true
+transport=TLS
+server_transport=()
+for arg in "$@"; do
+  if [ "$arg" = "--plaintext" ]; then
+    transport=plaintext
+    server_transport=(--plaintext)
+  fi
+done
 
 # Every simulated client is a connection, on both sides of loopback.
 ulimit -n "$(ulimit -Hn)"
@@ -28,7 +38,7 @@ echo "load-admin" > "$work/admin.txt"
   --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
   --hash-slots 256 \
   --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
-  ${SERVER_OPTIONS:-} \
+  "${server_transport[@]}" ${SERVER_OPTIONS:-} \
   >"$work/stdout" 2>"$work/server.log" &
 server_pid=$!
 for _ in $(seq 100); do
@@ -41,13 +51,15 @@ port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
 # The kernel's TCP congestion control is printed with the figures, as one of the machine's
 # settings under which they were taken.
 congestion=$(cat /proc/sys/net/ipv4/tcp_congestion_control 2>/dev/null || echo unknown)
-echo "server_load --clients $clients $* (server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores, TCP congestion control $congestion, load generator at nice 10)"
+echo "server_load --clients $clients $* ($transport; server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores, TCP congestion control $congestion, load generator at nice 10)"
 status=0
 # The generator stands in for thousands of machines but shares this one with the server, and the
 # library spends a thread on each of its connections: thousands of threads that, woken together,
 # keep the server from the processor for tens of milliseconds. It runs at a lower priority so that
 # the server, the thing measured, keeps its share; its own delays still count in every round trip.
-nice -n 10 "$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" "$@" || status=$?
+# The fresh server's key is pinned in a file of the run's own, not in the user's.
+nice -n 10 "$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" \
+  --known-servers "$work/known_servers" "$@" || status=$?
 kill -TERM "$server_pid"
 wait "$server_pid" || true
 echo "server log: $(wc -l <"$work/server.log") lines, $(grep -c 'full: dropped' "$work/server.log" || true) about full inboxes"

@@ -67,6 +67,10 @@ int main(int argc, char **argv) {
     app.add_option("--global-ms", o.globalMs, "Global message interval per process");
     app.add_option("--server-pid", o.serverPid, "Server process, for its CPU and memory");
     app.add_option("--prefix", o.prefix, "Prefix of the user names");
+    app.add_flag("--plaintext", o.plaintext,
+                 "Connect without TLS, to a server started with --plaintext");
+    app.add_option("--known-servers", o.knownServersFile,
+                   "Known-servers file for the server's key (empty: the user's own)");
     CLI11_PARSE(app, argc, argv);
     if (o.processes <= 0)
         o.processes = autoProcesses(o.clients);
@@ -107,8 +111,8 @@ int main(int argc, char **argv) {
         }
         loggedIn += std::stol(line.substr(6));
     }
-    std::printf("%ld of %d clients connected and logged in over %d processes in %.1f s\n", loggedIn,
-                o.clients, o.processes,
+    std::printf("%ld of %d clients connected (%s) and logged in over %d processes in %.1f s\n",
+                loggedIn, o.clients, o.plaintext ? "plaintext" : "TLS", o.processes,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     std::fflush(stdout);
     for (Child &c : children)
