@@ -1,210 +1,217 @@
-// Round trip of a job with a 4-byte reply on loopback, against a raw TCP echo of 4 bytes with
-// Nagle's delay off: p50 and p99 of both and their ratio. A job's round trip is measured from
-// DoJob to its callback ("callback": what the library does) and to the wake-up of the thread that
-// waits for it ("waiter": what a blocking caller such as the client sees). Then jobs per second
-// with 16 masters, each with one job in flight at a time, as the client works. Every figure is
-// bounded in time.
-#include <algorithm>
-#include <asio.hpp>
-#include <atomic>
-#include <chrono>
+// Round trips of the cluster library on loopback against a raw TCP echo, with and without TLS.
+//
+// Usage: bench_drovik_roundtrip [--seconds S] [--connects N] [--cpu C]
+//                               [--pinned-only | --unpinned-only]
+//   --seconds S       length of each timed phase (default 3); a run takes about 6 S + 5 seconds
+//   --connects N      connects timed per transport (default 200)
+//   --cpu C           the core of the pinned run (default 0)
+//   --pinned-only     round trips, blocks and switches only pinned to one core
+//   --unpinned-only   round trips, blocks and switches only unpinned
+//
+// It prints, every figure bounded in time:
+// 1. Round trip of a blocking job with a 4-byte reply, over TLS and over plaintext, and of a raw
+//    TCP echo of 4 bytes (Nagle's delay off), alternating in rounds of 500 so that all three see
+//    the same machine: p50, p99 and their ratio to the echo's. A job is timed from DoJob to its
+//    callback ("callback": what the library does) and to the wake-up of the thread that waits
+//    for it ("waiter": what a blocking caller such as the client sees).
+// 2. Alternating blocks of 1,000 blocking calls of each kind: mean time per call and its ratio to
+//    the echo's.
+// 3. In those blocks, context switches per call (voluntary and involuntary) of each end: the
+//    master's process and the slave's, counted with getrusage(RUSAGE_SELF) in each.
+// 4. 1 to 3 twice: unpinned, and pinned to one core. For the pinned run the program executes
+//    itself again after sched_setaffinity, so every thread of it and of its far end (a forked
+//    child) inherits the single core.
+// 5. Connect time: p50 and p99 of Drovik_Master_AddSlave (TCP connect, hello and, for TLS, the
+//    handshake), each connection removed after, TLS and plaintext alternating.
+// 6. Jobs per second of 16 masters with one blocking job in flight each, TLS and plaintext
+//    alternating in half-second slices.
+// and the load average at start and end, to tell whether the machine was idle.
+//
+// The masters run in this process; the slaves and the echo server in a child process (FarEnd),
+// as client and server run apart. Slave keys are pinned in a known-servers file in a temporary
+// folder of the run's own, removed at the end: the user's file is never touched.
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <map>
-#include <semaphore>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "drovik.h"
+#include "ConnectAndThroughput.h"
+#include "FarEnd.h"
+#include "RoundTripSection.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kMeasureTime = std::chrono::seconds(3);
-constexpr int kMaxSamples = 50000;
-constexpr int kWarmUp = 2000;
-constexpr int kRound = 500;  // round trips of one kind before switching to the other
-
-struct Percentiles {
-    double p50 = 0, p99 = 0;
-    size_t samples = 0;
+struct Options {
+    double seconds = 3;
+    int connects = 200;
+    int cpu = 0;
+    bool pinnedOnly = false, unpinnedOnly = false;
+    bool pinnedCopy = false;  // internal: this process is the pinned copy
 };
 
-Percentiles percentiles(std::vector<double> us) {
-    std::sort(us.begin(), us.end());
-    Percentiles p;
-    p.samples = us.size();
-    if (us.empty())
-        return p;
-    p.p50 = us[us.size() / 2];
-    p.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    return p;
+void printLoad(const char *when) {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen, tasks;
+    file >> one >> five >> fifteen >> tasks;
+    std::printf("load average %s: %s %s %s (1, 5, 15 min; running/threads %s)\n", when, one.c_str(),
+                five.c_str(), fifteen.c_str(), tasks.c_str());
 }
 
-double microseconds(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-// A raw TCP echo of 4 bytes: a thread blocked in read answers at once; the client writes and reads.
-class RawEcho {
+// A temporary folder of the run's own for the known-servers file. XDG_CONFIG_HOME points there
+// too, so that even a default the library might fall back to stays out of the user's folder.
+class TempFolder {
 public:
-    RawEcho() : acceptor_(io_, {asio::ip::address_v4::loopback(), 0}), client_(io_) {
-        server_ = std::thread([this] {
-            auto s = acceptor_.accept();
-            s.set_option(asio::ip::tcp::no_delay(true));
-            uint8_t b[4];
-            asio::error_code ec;
-            while (!ec) {
-                asio::read(s, asio::buffer(b), ec);
-                if (!ec)
-                    asio::write(s, asio::buffer(b), ec);
-            }
-        });
-        client_.connect(acceptor_.local_endpoint());
-        client_.set_option(asio::ip::tcp::no_delay(true));
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "drovik-roundtrip-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("no temporary folder in " + pattern);
+        path_ = pattern;
+        setenv("XDG_CONFIG_HOME", pattern.c_str(), 1);
     }
-    ~RawEcho() {
-        client_.close();
-        server_.join();
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
     }
-    void roundTrip() {
-        uint8_t out[4] = {1, 2, 3, 4}, in[4];
-        asio::write(client_, asio::buffer(out));
-        asio::read(client_, asio::buffer(in));
-    }
+    std::string knownServersFile() const { return (path_ / "known_servers").string(); }
 
 private:
-    asio::io_context io_;
-    asio::ip::tcp::acceptor acceptor_;
-    asio::ip::tcp::socket client_;
-    std::thread server_;
+    std::filesystem::path path_;
 };
 
-int32_t DROVIK_CALL pingJob(intptr_t, intptr_t, intptr_t job, intptr_t, intptr_t) {
-    Drovik_Return_Long(job, 1);
-    return DROVIK_EVENT_FINISHED;
+// Runs 1 to 3 in a copy of this program pinned to one core. The affinity is set between fork and
+// exec, so the copy, every thread it starts and the far end it forks all inherit it.
+bool runPinnedCopy(const Options &o) {
+    // Everything the child needs is made before fork: after it only exec-safe calls remain.
+    std::vector<std::string> args = {
+        "bench_drovik_roundtrip", "--pinned-copy", "--cpu",
+        std::to_string(o.cpu),    "--seconds",     std::to_string(o.seconds)};
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(o.cpu, &cpus);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (sched_setaffinity(0, sizeof cpus, &cpus) != 0) {
+            static const char text[] = "bench: cannot pin to that CPU\n";
+            (void)!write(2, text, sizeof text - 1);
+            _exit(2);
+        }
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    // The copy bounds its own waits, so this wait ends.
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// One waiting caller per master, as the client has: the callback stores the time and releases
-// the waiter.
-struct Waiter {
-    std::binary_semaphore done{0};
-    Clock::time_point calledBack;
-};
-// Filled before any job runs, only read afterwards.
-std::map<intptr_t, Waiter *> gWaiters;
+// The pinned copy: checks that it is pinned, then prints 1 to 3.
+void runAsPinnedCopy(const Options &o) {
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) != 1 ||
+        !CPU_ISSET(o.cpu, &cpus))
+        throw std::runtime_error("pinned copy: not pinned to CPU " + std::to_string(o.cpu));
+    TempFolder folder;
+    FarEnd far;
+    far.start();
+    std::printf("\n== pinned: this process, the far end and all their threads on CPU %d\n", o.cpu);
+    RunRoundTripSection(far, folder.knownServersFile(), o.seconds);
+}
 
-int32_t DROVIK_CALL replyCallback(intptr_t master, intptr_t, intptr_t, int32_t event, void *data,
-                                  int32_t, int32_t) {
-    Drovik_FreeMemory(data);
-    if (event == DROVIK_EVENT_STREAM)
+int allowedCores() {
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 0;
+}
+
+bool coreAllowed(int cpu) {
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_ISSET(cpu, &cpus);
+}
+
+int run(const Options &o) {
+    if (o.pinnedCopy) {
+        runAsPinnedCopy(o);
         return 0;
-    Waiter *w = gWaiters.at(master);
-    w->calledBack = Clock::now();
-    w->done.release();
-    return 0;
+    }
+    // Refused before anything is measured rather than after half of the run.
+    if (!o.unpinnedOnly && !coreAllowed(o.cpu))
+        throw std::runtime_error("CPU " + std::to_string(o.cpu) +
+                                 " is not among this process's allowed cores");
+    printLoad("at start");
+    std::printf(
+        "%u cores, %d allowed to this process; masters here, slaves and echo server in a "
+        "child process\n",
+        std::thread::hardware_concurrency(), allowedCores());
+    TempFolder folder;
+    FarEnd far;
+    far.start();  // before this process starts any thread
+    if (!o.pinnedOnly) {
+        std::printf("\n== unpinned: threads free to run on any allowed core\n");
+        RunRoundTripSection(far, folder.knownServersFile(), o.seconds);
+    }
+    bool pinnedOk = o.unpinnedOnly || runPinnedCopy(o);
+    MeasureConnects(far, folder.knownServersFile(), o.connects);
+    MeasureThroughput(far, folder.knownServersFile(), o.seconds);
+    std::printf("\n");
+    printLoad("at end");
+    if (!pinnedOk)
+        std::fprintf(stderr, "bench: the pinned run failed\n");
+    return pinnedOk ? 0 : 1;
 }
-
-struct Client {
-    intptr_t master = 0, slave = 0;
-    Waiter waiter;
-
-    bool open(int32_t port) {
-        master = Drovik_Master_Init(nullptr);
-        gWaiters[master] = &waiter;
-        slave = Drovik_Master_AddSlave(master, "127.0.0.1", port, "bench", 0, "", "", 0, 5);
-        if (slave == 0)
-            std::fprintf(stderr, "connect: %s\n", Drovik_Master_GetLastError(master));
-        return slave != 0;
-    }
-    // A blocking job: submit, wait for the outcome. Returns when the callback ran.
-    Clock::time_point call() {
-        Drovik_Master_DoJob(master, "Ping", slave, 0, &replyCallback, DROVIK_TYPE_LONG, 0, 0, 0, 0,
-                            0, 0, 1);
-        waiter.done.acquire();
-        return waiter.calledBack;
-    }
-    ~Client() { Drovik_Master_DeInit(master); }
-};
 
 }  // namespace
 
-int main() {
-    int32_t port = 0;
-    intptr_t slave = Drovik_Slave_Init("127.0.0.1", 0, nullptr, 0, &port);
-    if (slave == 0) {
-        std::fprintf(stderr, "slave: %s\n", Drovik_Slave_GetLastError(0));
+int main(int argc, char **argv) {
+    Options o;
+    CLI::App app{
+        "Round trips of the cluster library on loopback against a raw TCP echo, with "
+        "and without TLS, unpinned and pinned to one core; connect time; jobs per "
+        "second of 16 masters. The masters run in this process, the slaves and the echo "
+        "server in a child process. A run takes about 6 x --seconds plus a few seconds."};
+    app.option_defaults()->always_capture_default();
+    app.add_option("--seconds", o.seconds, "Length of each timed phase")
+        ->check(CLI::Range(0.5, 60.0));
+    app.add_option("--connects", o.connects, "Connects timed per transport")
+        ->check(CLI::Range(1, 10000));
+    app.add_option("--cpu", o.cpu, "The core of the pinned run")
+        ->check(CLI::Range(0, CPU_SETSIZE - 1));
+    auto *pinned = app.add_flag("--pinned-only", o.pinnedOnly,
+                                "Round trips, blocks and switches only pinned to one core");
+    app.add_flag("--unpinned-only", o.unpinnedOnly,
+                 "Round trips, blocks and switches only unpinned")
+        ->excludes(pinned);
+    app.add_flag("--pinned-copy", o.pinnedCopy, "Internal: this process is the pinned copy")
+        ->group("");
+    app.footer(
+        "Prints p50/p99 of a blocking job's round trip (to its callback and to the waiting "
+        "thread) over TLS and plaintext against a 4-byte raw TCP echo, the mean of alternating "
+        "blocks of 1,000 calls and the context switches per call of master and slave, each "
+        "unpinned and pinned; then connect time and 16-master throughput with and without TLS, "
+        "and the load average at start and end. Known keys go to a temporary folder of the "
+        "run's own.");
+    CLI11_PARSE(app, argc, argv);
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(o);
+    } catch (const std::exception &e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "bench: %s\n", e.what());
         return 1;
     }
-    Drovik_Slave_AddJob(slave, "Ping", &pingJob, "", 0);
-
-    // Echo and job round trips alternate in short rounds, so that both see the same load from the
-    // rest of the machine and their ratio stays fair.
-    std::vector<double> echoUs, toCallback, toWaiter;
-    {
-        RawEcho echo;
-        Client c;
-        if (!c.open(port))
-            return 1;
-        for (int i = 0; i < kWarmUp; ++i) {
-            echo.roundTrip();
-            c.call();
-        }
-        auto end = Clock::now() + kMeasureTime;
-        while (echoUs.size() < kMaxSamples && Clock::now() < end) {
-            for (int i = 0; i < kRound; ++i) {
-                auto t0 = Clock::now();
-                echo.roundTrip();
-                echoUs.push_back(microseconds(Clock::now() - t0));
-            }
-            for (int i = 0; i < kRound; ++i) {
-                auto t0 = Clock::now();
-                auto calledBack = c.call();
-                auto t1 = Clock::now();
-                toCallback.push_back(microseconds(calledBack - t0));
-                toWaiter.push_back(microseconds(t1 - t0));
-            }
-        }
-    }
-    Percentiles echo = percentiles(echoUs), viaCallback = percentiles(toCallback),
-                viaWaiter = percentiles(toWaiter);
-    std::printf("raw TCP echo, 4 bytes:       p50 %7.1f us   p99 %7.1f us   (%zu samples)\n",
-                echo.p50, echo.p99, echo.samples);
-    std::printf("job, 4-byte reply, callback: p50 %7.1f us   p99 %7.1f us   (%zu samples)\n",
-                viaCallback.p50, viaCallback.p99, viaCallback.samples);
-    std::printf("job, 4-byte reply, waiter:   p50 %7.1f us   p99 %7.1f us\n", viaWaiter.p50,
-                viaWaiter.p99);
-    std::printf("ratio job/echo (callback):   p50 %7.2f      p99 %7.2f      (goal: 1.3 and 2)\n",
-                viaCallback.p50 / echo.p50, viaCallback.p99 / echo.p99);
-    std::printf("ratio job/echo (waiter):     p50 %7.2f      p99 %7.2f\n", viaWaiter.p50 / echo.p50,
-                viaWaiter.p99 / echo.p99);
-
-    constexpr int kMasters = 16;
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < kMasters; ++i) {
-        clients.push_back(std::make_unique<Client>());
-        if (!clients.back()->open(port))
-            return 1;
-    }
-    std::atomic<bool> stop{false};
-    std::atomic<long> jobs{0};
-    std::vector<std::thread> threads;
-    auto t0 = Clock::now();
-    for (auto &c : clients)
-        threads.emplace_back([&, client = c.get()] {
-            long n = 0;
-            while (!stop.load(std::memory_order_relaxed)) {
-                client->call();
-                ++n;
-            }
-            jobs += n;
-        });
-    std::this_thread::sleep_for(kMeasureTime);
-    stop = true;
-    for (auto &t : threads)
-        t.join();
-    double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("16 masters, one job in flight each: %.0f jobs/s\n", jobs / seconds);
-    clients.clear();
-    Drovik_Slave_DeInit(slave);
-    return 0;
 }
