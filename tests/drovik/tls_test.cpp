@@ -269,6 +269,17 @@ TEST_F(Tls, GarbageInsideTheEncryptedStreamEndsOnlyThatConnection) {
     EXPECT_EQ(Drovik_Slave_CountMasters(slave), 1);
 }
 
+// The handshake's time limit covers TLS: a peer that starts a TLS handshake and stalls is closed.
+TEST_F(Tls, AStalledTlsHandshakeIsClosedByTheHandshakeTimeLimit) {
+    int32_t port = 0;
+    intptr_t slave = keep(startSlave(0, &port));
+    ASSERT_NE(slave, 0);
+    ASSERT_EQ(Drovik_Slave_SetLimit(slave, DROVIK_LIMIT_HANDSHAKE_TIME, 300), 1);
+    RawPeer stalled(port);
+    stalled.send({0x16, 0x03, 0x01, 0x02, 0x00, 0x01});  // a ClientHello's first bytes
+    EXPECT_TRUE(stalled.closedByPeer(5s));
+}
+
 // A test authority and a certificate it signed for "localhost", made with the openssl tool.
 bool makeTestAuthority(const fs::path &w) {
     const std::string q = "'" + w.string() + "/";
