@@ -158,4 +158,35 @@ TEST_F(Durability, DatabaseThatCannotCommitRefusesTheMessage) {
     EXPECT_EQ(ben->receive(), expected("ben", 0, 2)) << "the refused one is not among them";
 }
 
+// Connections that the database server ended are made again by the next jobs that need them;
+// a job that met a broken one fails, and a message is acknowledged only if it was kept.
+TEST_F(Durability, ConnectionsTheDatabaseEndedAreMadeAgain) {
+    if (!TestStoreIsPostgres())
+        GTEST_SKIP() << "the store is a SQLite file here";
+    auto ann = newUser("ann");
+    auto ben = newUser("ben");
+    send(*ann, "ben", 1, 0);
+    QueryStore(folder.path(),
+               "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+               "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+
+    int acknowledged = 1;
+    for (int i = 1; i < 4; ++i) {
+        int32_t code =
+            ann->code("User_SendMessage", {std::string("ben"), "ben-" + std::to_string(i)});
+        if (code == 1)
+            ++acknowledged;
+        else
+            EXPECT_EQ(code, -DROVIK_EVENT_FAILED);
+    }
+    EXPECT_GE(acknowledged, 3) << "at most the first message after the break is refused";
+    int32_t registered = newClient()->registerAs("cid");
+    if (registered != 1)
+        registered = newClient()->registerAs("cid");
+    EXPECT_EQ(registered, 1) << "at most the first job on a broken connection fails";
+    const auto received = ben->receive();
+    EXPECT_EQ(static_cast<int>(received.size()), acknowledged);
+    EXPECT_EQ(received.front().text, "ben-0");
+}
+
 }  // namespace
