@@ -1,5 +1,7 @@
 #include "store/postgres/PgDatabase.h"
 
+#include <algorithm>
+
 PgDatabase::PgDatabase(std::string url, size_t poolSize)
     : url_(std::move(url)), poolSize_(std::max<size_t>(1, poolSize)) {
     idle_.push_back(std::make_unique<PgConnection>(url_));
