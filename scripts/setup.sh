@@ -12,6 +12,7 @@ packages=(
   libasio-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libssl-dev openssl
   libsqlite3-dev libsodium-dev libcli11-dev
   libpq-dev postgresql
+  libhiredis-dev redis-server
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
