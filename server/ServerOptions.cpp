@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include "cluster/RedisConnection.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -25,6 +27,19 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
                    "File whose first line sets the administrator password when the store has "
                    "none; without it a random password is generated and printed once")
         ->check(CLI::ExistingFile);
+    app.add_option("--redis", o.redis,
+                   "Redis shared by the nodes of one community, redis://HOST:PORT: who is "
+                   "logged in where, and the messages and kicks between nodes; without it the "
+                   "server is alone")
+        ->check(
+            [](const std::string &url) {
+                return ParseRedisUrl(url) ? std::string() : std::string("not redis://HOST:PORT");
+            },
+            "redis://HOST:PORT");
+    app.add_option("--presence-seconds", o.presenceSeconds,
+                   "With --redis: how long after a node died its users stay listed and cannot "
+                   "log in elsewhere")
+        ->check(CLI::Range(3, 3600));
 
     auto *cert = app.add_option("--tls-cert", o.tlsCert,
                                 "PEM file of the TLS certificate (with --tls-key); without both, "

@@ -11,6 +11,12 @@ struct ServerOptions {
     std::string db = "data/community.db";
     std::string adminPasswordFile;
 
+    // Several nodes over one store: presence and events through Redis (redis://HOST:PORT); empty:
+    // the node is alone. A node's claim of an account expires this long after the node stopped
+    // refreshing it (it died), and the account can log in on another node then.
+    std::string redis;
+    int32_t presenceSeconds = 10;
+
     // TLS certificate and key in PEM files; both empty: the pair beside the store (see
     // DefaultCertificateFile), made on the first start. plaintext: no TLS at all.
     std::string tlsCert;

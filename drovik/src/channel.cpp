@@ -93,24 +93,6 @@ void Channel::flushWaitingLocked() {
             break;
 }
 
-void Channel::moveTo(asio::io_context &io) {
-    std::lock_guard guard(lock_);
-    if (closed_)
-        return;
-    asio::error_code ec;
-    const auto protocol = socket_.local_endpoint(ec).protocol();
-    auto native = ec ? asio::ip::tcp::socket::native_handle_type{} : socket_.release(ec);
-    if (ec) {
-        // An unopened socket takes its place: the connection ends at its first read.
-        failed_ = true;
-        socket_.close(ec);
-        socket_ = asio::ip::tcp::socket(io);
-        return;
-    }
-    socket_ = asio::ip::tcp::socket(io, protocol, native);
-    socket_.non_blocking(true, ec);
-}
-
 bool Channel::startTls() {
     std::lock_guard guard(lock_);
     wire::Frame flight;

@@ -38,9 +38,6 @@ public:
     explicit Channel(asio::ip::tcp::socket socket, std::unique_ptr<tls::Session> tls = nullptr);
 
     asio::ip::tcp::socket &socket() { return socket_; }
-    // Moves the socket to another io_context. Only while no operation of it is under way and no
-    // other thread knows the channel.
-    void moveTo(asio::io_context &io);
     bool secured() const { return tls_ != nullptr; }
     // The master's side sends its first TLS flight. Network thread.
     bool startTls();

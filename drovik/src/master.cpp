@@ -13,14 +13,15 @@ size_t Master::maxNetworkThreads() {
 }
 
 std::shared_ptr<NetworkThread> Master::pickNetworkThread() {
-    // Under lock_: only addSlave calls it.
-    auto least = std::min_element(
-        network_.begin(), network_.end(),
-        [](const auto &a, const auto &b) { return a->connections.load() < b->connections.load(); });
+    // Never the caller's own thread: it will wait there for the handshake (AddSlave from a
+    // callback), so that one gets a thread more than the most, if need be.
+    std::shared_ptr<NetworkThread> least;
+    for (const auto &n : network_)
+        if (!n->isCurrent() && (!least || n->connections.load() < least->connections.load()))
+            least = n;
     std::shared_ptr<NetworkThread> network;
-    if (least != network_.end() &&
-        ((*least)->connections.load() == 0 || network_.size() >= maxNetworkThreads())) {
-        network = *least;
+    if (least && (least->connections.load() == 0 || network_.size() >= maxNetworkThreads())) {
+        network = least;
     } else {
         network = std::make_shared<NetworkThread>();
         network->thread = std::thread([raw = network.get(), master = shared_.get()] {

@@ -111,7 +111,13 @@ private:
     MasterConnection(std::shared_ptr<MasterShared> master, HeartbeatSettings heartbeat,
                      std::shared_ptr<NetworkThread> network);
 
-    bool handshake(asio::io_context &io, const Options &options, std::string &error);
+    struct Attempt;
+    void beginHandshake(const std::shared_ptr<Attempt> &attempt,
+                        const asio::ip::tcp::resolver::results_type &endpoints,
+                        std::unique_ptr<tls::Session> security);
+    void readWelcome(const std::shared_ptr<Attempt> &attempt);
+    void decide(Attempt &attempt);
+    std::string handshakeFailure(const Attempt &attempt) const;
     void readMore();
     void onRead(const asio::error_code &ec, size_t n);
     // Dispatches the frames that have arrived; false when the connection ended meanwhile.

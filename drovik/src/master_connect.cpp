@@ -1,5 +1,6 @@
 // Opening a master's connection: resolve, connect and shake hands within the caller's time-out.
 #include <functional>
+#include <future>
 
 #include "handle_table.h"
 #include "known_servers.h"
@@ -69,165 +70,205 @@ MasterConnection::MasterConnection(std::shared_ptr<MasterShared> master,
       heartbeat_(heartbeat),
       assembler_(wire::kMaxHandshakeLength) {}
 
+// One attempt to connect and shake hands. It runs on the connection's network thread; the caller
+// of AddSlave waits for its outcome. Its handlers hold it, so a late one (the deadline's, a read's)
+// finds it alive after the caller has gone, and does nothing once the outcome is decided.
+struct MasterConnection::Attempt {
+    enum class Stage { Connecting, Handshaking, Done } stage = Stage::Connecting;
+    asio::ip::tcp::socket socket;
+    asio::steady_timer deadline;
+    Options options;
+    asio::error_code failure;
+    bool timedOut = false;
+    bool keyRefused = false;
+    bool decided = false;
+    std::string notDrovik, refused;
+    std::promise<void> outcome;
+
+    Attempt(asio::io_context &io, const Options &o) : socket(io), deadline(io), options(o) {}
+};
+
 std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterShared> master,
                                                          const Options &options,
                                                          std::shared_ptr<NetworkThread> network,
                                                          std::string &error) {
-    // The handshake runs on the caller's thread (AddSlave blocks, and may be called from a
-    // callback on the network thread itself); then the socket moves to the network thread.
-    // Declared before the connection, so it outlives the socket when the handshake fails.
-    asio::io_context io{1};
+    const std::string where = endpointText(options.host, options.port);
+    asio::ip::tcp::resolver::results_type endpoints;
+    {
+        asio::io_context io{1};
+        asio::ip::tcp::resolver resolver(io);
+        asio::error_code ec;
+        endpoints = resolver.resolve(options.host, std::to_string(options.port),
+                                     asio::ip::resolver_base::numeric_service, ec);
+        if (ec) {
+            error = "Cannot resolve the host '" + options.host + "': " + ec.message();
+            return nullptr;
+        }
+    }
+    std::unique_ptr<tls::Session> security;
+    if (options.transport == DROVIK_TRANSPORT_TLS) {
+        tls::ContextPtr context = tls::clientContext(error);
+        if (!context)
+            return nullptr;
+        security = tls::Session::client(context, options.host);
+        if (!security) {
+            error = "Cannot set up TLS for " + where;
+            return nullptr;
+        }
+    }
+
     std::shared_ptr<MasterConnection> c(
         new MasterConnection(std::move(master), options.heartbeat, network));
-    if (!c->handshake(io, options, error))
+    auto attempt = std::make_shared<Attempt>(network->io, options);
+    if (security)
+        security->setVerifier([attempt, shared = c->master_](tls::Session &tls) {
+            std::string refusal = judgeCertificate(tls, attempt->options, *shared);
+            attempt->keyRefused = !refusal.empty();
+            return refusal;
+        });
+    std::future<void> outcome = attempt->outcome.get_future();
+    asio::post(network->io, [c, attempt, endpoints, security = std::move(security)]() mutable {
+        c->beginHandshake(attempt, endpoints, std::move(security));
+    });
+    outcome.wait();
+    if (attempt->stage != Attempt::Stage::Done) {
+        error = c->handshakeFailure(*attempt);
         return nullptr;
-    c->channel_->moveTo(network->io);
+    }
+    c->assembler_.setMaxLength(wire::kMaxFrameLength);
     c->timer_.emplace(network->io);
     return c;
 }
 
-// Runs a private io_context on the calling thread until the handshake succeeds, fails or the
-// deadline passes. No other thread touches the connection yet.
-bool MasterConnection::handshake(asio::io_context &io, const Options &options, std::string &error) {
-    const std::string where = endpointText(options.host, options.port);
-    const int32_t seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : 10;
-
-    asio::ip::tcp::resolver resolver(io);
-    asio::error_code ec;
-    auto endpoints = resolver.resolve(options.host, std::to_string(options.port),
-                                      asio::ip::resolver_base::numeric_service, ec);
-    if (ec) {
-        error = "Cannot resolve the host '" + options.host + "': " + ec.message();
-        return false;
+// Network thread: ends the attempt with its outcome. A failed attempt closes its socket here, so
+// nothing of it is left running.
+void MasterConnection::decide(Attempt &a) {
+    if (a.decided)
+        return;
+    a.decided = true;
+    a.deadline.cancel();
+    if (a.stage != Attempt::Stage::Done) {
+        asio::error_code ignored;
+        if (channel_)
+            channel_->close();
+        else
+            a.socket.close(ignored);
     }
+    a.outcome.set_value();
+}
 
-    std::unique_ptr<tls::Session> security;
-    bool keyRefused = false;
-    if (options.transport == DROVIK_TRANSPORT_TLS) {
-        tls::ContextPtr context = tls::clientContext(error);
-        if (!context)
-            return false;
-        security = tls::Session::client(context, options.host);
-        if (!security) {
-            error = "Cannot set up TLS for " + where;
-            return false;
-        }
-        security->setVerifier([&](tls::Session &tls) {
-            std::string refusal = judgeCertificate(tls, options, *master_);
-            keyRefused = !refusal.empty();
-            return refusal;
+void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
+                                      const asio::ip::tcp::resolver::results_type &endpoints,
+                                      std::unique_ptr<tls::Session> security) {
+    auto self = shared_from_this();
+    Attempt &a = *attempt;
+    const int32_t seconds = a.options.timeoutSeconds > 0 ? a.options.timeoutSeconds : 10;
+    a.deadline.expires_after(std::chrono::seconds(seconds));
+    a.deadline.async_wait([self, attempt](const asio::error_code &e) {
+        if (e || attempt->decided)
+            return;
+        attempt->timedOut = true;
+        self->decide(*attempt);
+    });
+    asio::async_connect(
+        a.socket, endpoints,
+        [self, attempt, security = std::move(security)](const asio::error_code &e,
+                                                        const asio::ip::tcp::endpoint &) mutable {
+            Attempt &a = *attempt;
+            if (a.decided)
+                return;
+            if (e) {
+                a.failure = e;
+                return self->decide(a);
+            }
+            a.stage = Attempt::Stage::Handshaking;
+            asio::error_code ec;
+            asio::ip::tcp::endpoint peer = a.socket.remote_endpoint(ec);
+            self->address_ = ec ? a.options.host : peer.address().to_string();
+            // From here the channel owns the socket. With TLS the HELLO waits in it until the
+            // handshake is complete and the slave's certificate has been judged.
+            self->channel_ = std::make_shared<Channel>(std::move(a.socket), std::move(security));
+            wire::Frame hello = wire::encodeHello(
+                {wire::kMagic, wire::kVersion, static_cast<uint32_t>(self->heartbeat_.intervalMs),
+                 static_cast<uint32_t>(self->heartbeat_.timeoutMs), a.options.clientName});
+            if (self->channel_->secured() && !self->channel_->startTls())
+                a.failure = Channel::tlsFailed;
+            else if (self->channel_->send(std::move(hello)) != Channel::SendResult::Sent)
+                a.failure = asio::error::broken_pipe;
+            if (a.failure)
+                return self->decide(a);
+            self->readWelcome(attempt);
         });
-    }
+}
 
-    enum class Stage { Connecting, Handshaking, Done } stage = Stage::Connecting;
-    asio::ip::tcp::socket socket(io);
-    asio::steady_timer deadline(io);
-    asio::error_code failure;
-    bool timedOut = false;
-    std::string notDrovik, refused;
-    wire::Frame hello = wire::encodeHello(
-        {wire::kMagic, wire::kVersion, static_cast<uint32_t>(heartbeat_.intervalMs),
-         static_cast<uint32_t>(heartbeat_.timeoutMs), options.clientName});
-
-    auto stop = [&](const asio::error_code &e) {
-        failure = e;
-        deadline.cancel();
-    };
-    std::function<void()> readReply = [&] {
-        channel_->readInto(assembler_, [&](const asio::error_code &e, size_t) {
-            if (e)
-                return stop(e);
+void MasterConnection::readWelcome(const std::shared_ptr<Attempt> &attempt) {
+    channel_->readInto(
+        assembler_, [self = shared_from_this(), attempt](const asio::error_code &e, size_t) {
+            Attempt &a = *attempt;
+            if (a.decided)
+                return;
+            if (e) {
+                a.failure = e;
+                return self->decide(a);
+            }
             wire::FrameView frame{};
             std::string why;
-            switch (assembler_.next(frame, why)) {
+            switch (self->assembler_.next(frame, why)) {
                 case wire::FrameAssembler::Status::Incomplete:
-                    return readReply();
+                    return self->readWelcome(attempt);
                 case wire::FrameAssembler::Status::Error:
-                    notDrovik = why;
+                    a.notDrovik = why;
                     break;
                 case wire::FrameAssembler::Status::Frame:
                     if (frame.type == wire::FrameType::Welcome) {
                         auto w = wire::decodeWelcome(frame.body);
                         if (!w || w->magic != wire::kMagic)
-                            notDrovik = "malformed WELCOME";
+                            a.notDrovik = "malformed WELCOME";
                         else if (w->version != wire::kVersion)
-                            refused = "it speaks protocol version " + std::to_string(w->version) +
-                                      ", this library version " + std::to_string(wire::kVersion);
+                            a.refused = "it speaks protocol version " + std::to_string(w->version) +
+                                        ", this library version " + std::to_string(wire::kVersion);
                         else
-                            stage = Stage::Done;
+                            a.stage = Attempt::Stage::Done;
                     } else if (frame.type == wire::FrameType::Refuse) {
                         auto reason = wire::decodeReason(frame.body);
-                        refused = reason ? *reason : "no reason given";
+                        a.refused = reason ? *reason : "no reason given";
                     } else {
-                        notDrovik =
+                        a.notDrovik =
                             std::string("unexpected ") + wire::frameTypeName(frame.type) + " frame";
                     }
                     break;
             }
-            deadline.cancel();
+            self->decide(a);
         });
-    };
+}
 
-    deadline.expires_after(std::chrono::seconds(seconds));
-    deadline.async_wait([&](const asio::error_code &e) {
-        if (e)
-            return;
-        timedOut = true;
-        asio::error_code ignored;
-        if (channel_)
-            channel_->close();
-        else
-            socket.close(ignored);
-    });
-    asio::async_connect(
-        socket, endpoints, [&](const asio::error_code &e, const asio::ip::tcp::endpoint &) {
-            if (e)
-                return stop(e);
-            stage = Stage::Handshaking;
-            asio::ip::tcp::endpoint peer = socket.remote_endpoint(ec);
-            address_ = ec ? options.host : peer.address().to_string();
-            // From here the channel owns the socket. With TLS the HELLO waits in it until the
-            // handshake is complete and the slave's certificate has been judged.
-            channel_ = std::make_shared<Channel>(std::move(socket), std::move(security));
-            if (channel_->secured() && !channel_->startTls())
-                return stop(Channel::tlsFailed);
-            if (channel_->send(std::move(hello)) != Channel::SendResult::Sent)
-                return stop(asio::error::broken_pipe);
-            readReply();
-        });
-    io.run();
-
-    if (stage == Stage::Done) {
-        assembler_.setMaxLength(wire::kMaxFrameLength);
-        return true;
-    }
-    if (timedOut) {
-        error = stage == Stage::Connecting
-                    ? "Timed out after " + std::to_string(seconds) + " s connecting to " + where
-                    : "Timed out after " + std::to_string(seconds) + " s waiting for " + where +
-                          " to answer the handshake (not a Drovik slave?)";
-    } else if (failure == Channel::tlsFailed) {
-        error = keyRefused ? channel_->failure()
-                           : where + " is not a Drovik slave that speaks TLS (" +
-                                 channel_->failure() + "; one that speaks plaintext?)";
-    } else if (!refused.empty()) {
-        error = where + " refused the connection: " + refused;
-    } else if (!notDrovik.empty()) {
-        error = where + " is not a Drovik slave (" + notDrovik + ")";
-    } else if (stage == Stage::Connecting) {
-        error = failure == asio::error::connection_refused
-                    ? "Connection refused by " + where + " (no server listening)"
-                    : "Cannot connect to " + where + ": " + failure.message();
-    } else {
-        error =
-            failure == asio::error::eof
-                ? where + " closed the connection during the handshake (not a Drovik slave, " +
-                      (options.transport == DROVIK_TRANSPORT_TLS
-                           ? std::string("or one that speaks plaintext?)")
-                           : std::string("or one that speaks only TLS?)"))
-                : "Connection to " + where + " failed during the handshake: " + failure.message();
-    }
-    return false;
+// The caller's thread, once the attempt has failed: why, in words.
+std::string MasterConnection::handshakeFailure(const Attempt &a) const {
+    const Options &options = a.options;
+    const std::string where = endpointText(options.host, options.port);
+    const int32_t seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : 10;
+    if (a.timedOut)
+        return a.stage == Attempt::Stage::Connecting
+                   ? "Timed out after " + std::to_string(seconds) + " s connecting to " + where
+                   : "Timed out after " + std::to_string(seconds) + " s waiting for " + where +
+                         " to answer the handshake (not a Drovik slave?)";
+    if (a.failure == Channel::tlsFailed)
+        return a.keyRefused ? channel_->failure()
+                            : where + " is not a Drovik slave that speaks TLS (" +
+                                  channel_->failure() + "; one that speaks plaintext?)";
+    if (!a.refused.empty())
+        return where + " refused the connection: " + a.refused;
+    if (!a.notDrovik.empty())
+        return where + " is not a Drovik slave (" + a.notDrovik + ")";
+    if (a.stage == Attempt::Stage::Connecting)
+        return a.failure == asio::error::connection_refused
+                   ? "Connection refused by " + where + " (no server listening)"
+                   : "Cannot connect to " + where + ": " + a.failure.message();
+    if (a.failure == asio::error::eof)
+        return where + " closed the connection during the handshake (not a Drovik slave, " +
+               (options.transport == DROVIK_TRANSPORT_TLS ? "or one that speaks plaintext?)"
+                                                          : "or one that speaks only TLS?)");
+    return "Connection to " + where + " failed during the handshake: " + a.failure.message();
 }
 
 }  // namespace drovik
