@@ -59,6 +59,8 @@ public:
 
     // Private messages may wait in the store beyond those held here, after windowEnd().
     bool storeAhead() const { return storeAhead_; }
+    // Messages were committed to the store that this inbox has not been offered.
+    void markStoreAhead() { storeAhead_ = true; }
     int64_t windowEnd() const { return windowEnd_; }
     // Adds what was read from the store after windowEnd(); `complete` when nothing more waits.
     void fill(std::vector<ChatMessagePtr> messages, bool complete);

@@ -2,11 +2,14 @@
 
 #include "Log.h"
 #include "UserName.h"
+#include "cluster/Cluster.h"
 #include "store/Store.h"
 
-MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit)
+MessageRouter::MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit,
+                             Cluster *cluster)
     : sessions_(sessions),
       store_(store),
+      cluster_(cluster),
       writer_(store.db.connectWriter(), storedLimit,
               [this](int64_t id, const std::string &recipient, const std::string &sender,
                      const std::string &text) { committed(id, recipient, sender, text); }) {}
@@ -39,6 +42,15 @@ MessageRouter::Outcome MessageRouter::sendPrivate(const std::string &sender,
 void MessageRouter::committed(int64_t id, const std::string &recipient, const std::string &sender,
                               const std::string &text) {
     SessionPtr holder = sessions_.holder(recipient);
+    if (cluster_) {
+        // Other nodes commit messages for the same recipient, whose ids this node may not have
+        // seen yet: the inbox takes them all from the store, in the store's order.
+        if (holder)
+            lookInStore(recipient);
+        else
+            cluster_->publishPrivate(recipient);
+        return;
+    }
     if (!holder)
         return;
     std::lock_guard guard(holder->mutex);
@@ -46,7 +58,30 @@ void MessageRouter::committed(int64_t id, const std::string &recipient, const st
         holder->inbox.offerPrivate(MakeChatMessage(sender, text, id));
 }
 
+void MessageRouter::lookInStore(const std::string &recipient) {
+    SessionPtr holder = sessions_.holder(recipient);
+    if (!holder)
+        return;
+    std::lock_guard guard(holder->mutex);
+    if (holder->user == recipient)
+        holder->inbox.markStoreAhead();
+}
+
+void MessageRouter::lookInStoreForAll() {
+    for (const SessionPtr &session : sessions_.online()) {
+        std::lock_guard guard(session->mutex);
+        if (!session->user.empty())
+            session->inbox.markStoreAhead();
+    }
+}
+
 size_t MessageRouter::sendGlobal(const std::string &sender, std::string text) {
+    if (cluster_)
+        cluster_->publishGlobal(sender, text);
+    return deliverGlobal(sender, std::move(text));
+}
+
+size_t MessageRouter::deliverGlobal(const std::string &sender, std::string text) {
     ChatMessagePtr message = MakeChatMessage(sender, std::move(text), 0);
     size_t reached = 0;
     for (const SessionPtr &session : sessions_.online()) {

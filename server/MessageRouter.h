@@ -2,6 +2,9 @@
 // and stays there until its recipient has certainly received it; the inbox of a logged-in
 // recipient is a window over those kept for it. Global messages go to the inboxes of whoever is
 // logged in, and nowhere else.
+//
+// With a cluster, messages cross to the other nodes as events: a global message is delivered there
+// too, and a committed private message makes the recipient's node read its store.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +15,15 @@
 #include "Session.h"
 #include "store/MessageWriter.h"
 
+class Cluster;
 class Store;
 
 class MessageRouter {
 public:
     // A recipient may have at most `storedLimit` private messages waiting in the store.
-    MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit);
+    // `cluster` is null for a node alone.
+    MessageRouter(SessionRegistry &sessions, Store &store, int64_t storedLimit,
+                  Cluster *cluster = nullptr);
 
     enum class Outcome { Kept, UnknownRecipient, RecipientFull, StoreFailed };
     // Commits the message to the store (then it reaches the recipient's inbox if logged in).
@@ -25,6 +31,13 @@ public:
     Outcome sendPrivate(const std::string &sender, const std::string &recipient, std::string text);
     // To every logged-in user, the sender included; returns how many inboxes it reached.
     size_t sendGlobal(const std::string &sender, std::string text);
+    // A global message sent on another node: to every user logged in here.
+    size_t deliverGlobal(const std::string &sender, std::string text);
+    // Private messages for the account were committed on another node (or may have been): its
+    // session here reads the store at its next poll.
+    void lookInStore(const std::string &recipient);
+    // As lookInStore, for every account logged in here.
+    void lookInStoreForAll();
 
     // Hands up to `max` of the session's messages, oldest first, to `send`; a message leaves the
     // inbox only when `send` accepted it. Returns how many left.
@@ -56,5 +69,6 @@ private:
 
     SessionRegistry &sessions_;
     Store &store_;
+    Cluster *cluster_;
     MessageWriter writer_;
 };

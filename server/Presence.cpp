@@ -1,15 +1,21 @@
 #include "Presence.h"
 
 #include "MessageRouter.h"
+#include "cluster/Cluster.h"
 
-Presence::Presence(SessionRegistry &sessions, MessageRouter &router,
+Presence::Presence(SessionRegistry &sessions, MessageRouter &router, Cluster *cluster,
                    std::function<void(intptr_t)> kickConnection)
-    : sessions_(sessions), router_(router), kickConnection_(std::move(kickConnection)) {}
+    : sessions_(sessions),
+      router_(router),
+      cluster_(cluster),
+      kickConnection_(std::move(kickConnection)) {}
 
 void Presence::logoutLocked(Session &session) {
     if (session.user.empty())
         return;
     sessions_.unbind(session.user, &session);
+    if (cluster_)
+        cluster_->release(session.user);
     router_.endLocked(session);
     session.user.clear();
 }
@@ -23,6 +29,16 @@ Presence::LoginOutcome Presence::login(const SessionPtr &session, const std::str
         return LoginOutcome::LoggedInElsewhere;
     if (!session->user.empty())
         return LoginOutcome::OtherAccountHere;
+    if (cluster_) {
+        switch (cluster_->claim(name)) {
+            case Cluster::Claim::Claimed:
+                break;
+            case Cluster::Claim::Taken:
+                return LoginOutcome::LoggedInElsewhere;
+            case Cluster::Claim::Unavailable:
+                return LoginOutcome::Unavailable;
+        }
+    }
     if (sessions_.bind(name, session))  // another connection won the race for the name
         return LoginOutcome::LoggedInElsewhere;
     session->user = name;
@@ -38,12 +54,20 @@ std::string Presence::logout(const SessionPtr &session) {
     return name;
 }
 
-bool Presence::forceLogin(const SessionPtr &session, const std::string &name) {
+Presence::ForceOutcome Presence::forceLogin(const SessionPtr &session, const std::string &name) {
     SessionPtr previous;
+    std::string previousNode;
     {
         std::lock_guard guard(session->mutex);
         if (session->user == name)
-            return false;
+            return ForceOutcome::LoggedIn;
+        if (cluster_) {
+            // Claimed first: when the cluster cannot be asked, nothing changes here either.
+            auto held = cluster_->takeOver(name);
+            if (!held)
+                return ForceOutcome::Unavailable;
+            previousNode = *held;
+        }
         logoutLocked(*session);
         previous = sessions_.steal(name, session);
         session->user = name;
@@ -61,14 +85,28 @@ bool Presence::forceLogin(const SessionPtr &session, const std::string &name) {
         kickConnection_(previous->master);
         kicked = true;
     }
+    if (!previousNode.empty() && previousNode != cluster_->node()) {
+        // Its messages, too, reach the new holder through the store. Should the other node not
+        // hear it, its heartbeat finds the claim taken and ends the session there.
+        cluster_->endOn(previousNode, name);
+        kicked = true;
+    }
     std::lock_guard guard(session->mutex);
     if (session->user == name)
         router_.startLocked(*session);
-    return kicked;
+    return kicked ? ForceOutcome::Kicked : ForceOutcome::LoggedIn;
 }
 
 Presence::KickOutcome Presence::kick(const SessionPtr &actor, const std::string &name) {
     SessionPtr target = sessions_.holder(name);
+    if (!target && cluster_) {
+        auto node = cluster_->owner(name);
+        if (!node)
+            return KickOutcome::Unavailable;
+        if (node->empty() || *node == cluster_->node())
+            return KickOutcome::NotLoggedIn;
+        return cluster_->endOn(*node, name) ? KickOutcome::Kicked : KickOutcome::Unavailable;
+    }
     if (!target)
         return KickOutcome::NotLoggedIn;
     if (target == actor)
@@ -80,4 +118,17 @@ Presence::KickOutcome Presence::kick(const SessionPtr &actor, const std::string 
     }
     kickConnection_(target->master);
     return KickOutcome::Kicked;
+}
+
+void Presence::endLocal(const std::string &name) {
+    SessionPtr target = sessions_.holder(name);
+    if (!target)
+        return;
+    {
+        std::lock_guard guard(target->mutex);
+        if (target->user != name)
+            return;
+        logoutLocked(*target);
+    }
+    kickConnection_(target->master);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "HashGate.h"
@@ -15,6 +16,7 @@
 #include "ServerOptions.h"
 #include "Session.h"
 #include "StopSignal.h"
+#include "cluster/Cluster.h"
 #include "store/Store.h"
 
 // The settings key of the administrator password hash.
@@ -27,8 +29,12 @@ struct ServerContext {
           store(store),
           stop(stop),
           hasher(options.hashOpsLimit, options.hashMemoryKiB),
-          router(sessions, store, options.storedMessageLimit),
-          presence(sessions, router, std::move(kickConnection)),
+          cluster(options.redis.empty()
+                      ? nullptr
+                      : std::make_unique<Cluster>(options.redis, options.redisNamespace,
+                                                  std::chrono::seconds(options.presenceSeconds))),
+          router(sessions, store, options.storedMessageLimit, cluster.get()),
+          presence(sessions, router, cluster.get(), std::move(kickConnection)),
           loginThrottle({options.loginFailures, std::chrono::seconds(options.loginBlockSeconds),
                          options.accountFailures,
                          std::chrono::seconds(options.accountMaxDelaySeconds)}),
@@ -40,13 +46,38 @@ struct ServerContext {
                            std::chrono::milliseconds(options.hashWaitMs)),
           accountFlood(options.floodBurst, options.floodRate),
           addressFlood(options.addressFloodBurst, options.addressFloodRate),
-          registrations(options.registrationBurst, options.registrationsPerHour / 3600.0) {}
+          registrations(options.registrationBurst, options.registrationsPerHour / 3600.0) {
+        if (cluster)
+            cluster->start({[this] { return localNames(); },
+                            [this](const std::string &name) { presence.endLocal(name); },
+                            [this](const std::string &sender, const std::string &text) {
+                                router.deliverGlobal(sender, text);
+                            },
+                            [this](const std::string &name) { router.lookInStore(name); },
+                            [this] { router.lookInStoreForAll(); }});
+    }
+    // The cluster's threads use what follows it, so they end first.
+    ~ServerContext() {
+        if (cluster)
+            cluster->stop();
+    }
+
+    std::vector<std::string> localNames() {
+        std::vector<std::string> names;
+        for (const SessionPtr &session : sessions.online()) {
+            std::lock_guard guard(session->mutex);
+            if (!session->user.empty())
+                names.push_back(session->user);
+        }
+        return names;
+    }
 
     const ServerOptions &options;
     Store &store;
     StopRequest &stop;
     PasswordHasher hasher;
     SessionRegistry sessions;
+    std::unique_ptr<Cluster> cluster;  // null for a node alone (no --redis)
     MessageRouter router;
     Presence presence;
     PasswordThrottle loginThrottle;

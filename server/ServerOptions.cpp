@@ -1,12 +1,11 @@
 #include "ServerOptions.h"
 
-#include "cluster/RedisConnection.h"
-
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <thread>
 
+#include "cluster/RedisConnection.h"
 #include "store/Sql.h"
 
 std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exitCode) {
@@ -36,6 +35,9 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
                 return ParseRedisUrl(url) ? std::string() : std::string("not redis://HOST:PORT");
             },
             "redis://HOST:PORT");
+    app.add_option("--redis-namespace", o.redisNamespace,
+                   "With --redis: the prefix of every key and channel, one per community that "
+                   "shares the Redis");
     app.add_option("--presence-seconds", o.presenceSeconds,
                    "With --redis: how long after a node died its users stay listed and cannot "
                    "log in elsewhere")

@@ -15,6 +15,7 @@ struct ServerOptions {
     // the node is alone. A node's claim of an account expires this long after the node stopped
     // refreshing it (it died), and the account can log in on another node then.
     std::string redis;
+    std::string redisNamespace = "ct";  // of every key and channel: one per community
     int32_t presenceSeconds = 10;
 
     // TLS certificate and key in PEM files; both empty: the pair beside the store (see

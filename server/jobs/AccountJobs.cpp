@@ -127,6 +127,10 @@ int32_t login(ServerContext &c, const drovik::Job &job, const SessionPtr &sessio
             return ReplyLong(job, LoginCode::LoggedInElsewhere);
         case Presence::LoginOutcome::OtherAccountHere:
             return ReplyLong(job, LoginCode::OtherAccountHere);
+        case Presence::LoginOutcome::Unavailable:
+            LogRefusal(*session, "login of ", *name, " refused from ", session->address,
+                       ": Redis unreachable, cannot tell whether another node holds the account");
+            return DROVIK_EVENT_FAILED;
         case Presence::LoginOutcome::LoggedIn:
             break;
     }

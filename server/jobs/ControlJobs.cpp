@@ -129,6 +129,9 @@ int32_t kickUser(ServerContext &c, const drovik::Job &job, const SessionPtr &ses
             return ReplyLong(job, ControlCode::NotLoggedIn);
         case Presence::KickOutcome::Self:
             return ReplyLong(job, ControlCode::KickingOneself);
+        case Presence::KickOutcome::Unavailable:
+            LogEvent("kick of ", *target, " failed: Redis unreachable");
+            return DROVIK_EVENT_FAILED;
         case Presence::KickOutcome::Kicked:
             break;
     }
@@ -168,7 +171,12 @@ int32_t forceLogin(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     auto target = registeredTarget(c, job);
     if (!target)
         return ReplyLong(job, ControlCode::UnknownUser);
-    bool kicked = c.presence.forceLogin(session, *target);
+    Presence::ForceOutcome outcome = c.presence.forceLogin(session, *target);
+    if (outcome == Presence::ForceOutcome::Unavailable) {
+        LogEvent("forced login of ", *target, " failed: Redis unreachable");
+        return DROVIK_EVENT_FAILED;
+    }
+    const bool kicked = outcome == Presence::ForceOutcome::Kicked;
     record(c, session, actor.user, std::string(Job::Control_ForceLogin.Name), *target,
            kicked ? "other connection kicked" : "");
     return ReplyLong(job, ControlCode::Done);

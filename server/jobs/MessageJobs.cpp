@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "UserName.h"
 #include "jobs/Jobs.h"
+#include "protocol/TextFormats.h"
 
 namespace {
 
@@ -10,6 +11,16 @@ namespace {
 constexpr int32_t kMessagesPerPoll = 100;
 
 int32_t onlineList(ServerContext &c, const drovik::Job &job, const SessionPtr &) {
+    if (c.cluster) {
+        // Unreachable: this node's users at least.
+        if (auto names = c.cluster->onlineNames()) {
+            std::string list;
+            for (const std::string &name : *names)
+                AppendOnlineListName(list, name);
+            job.returnString(list);
+            return DROVIK_EVENT_FINISHED;
+        }
+    }
     job.returnString(*c.sessions.onlineList());
     return DROVIK_EVENT_FINISHED;
 }

@@ -111,7 +111,7 @@ protected:
     SessionRegistry sessions;
     MessageRouter router;
     std::vector<intptr_t> kicked;
-    Presence presence{sessions, router, [this](intptr_t m) { kicked.push_back(m); }};
+    Presence presence{sessions, router, nullptr, [this](intptr_t m) { kicked.push_back(m); }};
 };
 
 TEST_F(Routing, RefusedSendLeavesTheMessageWaiting) {
@@ -132,7 +132,7 @@ TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
     ASSERT_EQ(presence.login(admin, "cid"), Presence::LoginOutcome::LoggedIn);
     router.sendPrivate("ann", "ben", "kept");
     router.sendGlobal("ann", "global");
-    EXPECT_TRUE(presence.forceLogin(admin, "ben"));
+    EXPECT_EQ(presence.forceLogin(admin, "ben"), Presence::ForceOutcome::Kicked);
     EXPECT_EQ(kicked, std::vector<intptr_t>{1});
     EXPECT_EQ(drain(*admin), std::vector<std::string>{"kept"});
     EXPECT_EQ(*sessions.onlineList(), "ben\n\r");
@@ -142,7 +142,7 @@ TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
 TEST_F(Routing, OfflineMessagesBeyondTheInboxComeOverLaterPolls) {
     SessionRegistry tight;
     MessageRouter router(tight, store, 100000);
-    Presence presence(tight, router, [](intptr_t) {});
+    Presence presence(tight, router, nullptr, [](intptr_t) {});
     for (int i = 0; i < 300; ++i)
         router.sendPrivate("ann", "ben", std::to_string(i) + std::string(1000, 'x'));
     bool created = false;

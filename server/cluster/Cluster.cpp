@@ -1,0 +1,251 @@
+#include "Cluster.h"
+
+#include <poll.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "Log.h"
+
+namespace {
+
+// Keeps this node's claim alive, or makes it again after it expired (Redis was away); 0 when
+// another node holds the account now.
+constexpr const char *kRefreshScript =
+    "local v = redis.call('GET', KEYS[1]) "
+    "if v == ARGV[1] then redis.call('PEXPIRE', KEYS[1], ARGV[2]) return 1 end "
+    "if not v then redis.call('SET', KEYS[1], ARGV[1], 'PX', ARGV[2]) return 1 end "
+    "return 0";
+// Deletes the claim only if the given node holds it.
+constexpr const char *kReleaseScript =
+    "if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end "
+    "return 0";
+
+std::string randomNode() {
+    unsigned char bytes[8];
+    randombytes_buf(bytes, sizeof bytes);
+    static const char digits[] = "0123456789abcdef";
+    std::string id;
+    for (unsigned char b : bytes) {
+        id += digits[b >> 4];
+        id += digits[b & 15];
+    }
+    return id;
+}
+
+RedisAddress addressOf(const std::string &url) {
+    auto address = ParseRedisUrl(url);
+    if (!address)
+        throw std::invalid_argument("--redis " + url + ": not redis://HOST[:PORT]");
+    return *address;
+}
+
+std::string_view text(const redisReply &reply) {
+    return std::string_view(reply.str, reply.len);
+}
+
+}  // namespace
+
+Cluster::Cluster(const std::string &url, std::string space, std::chrono::seconds presence)
+    : address_(addressOf(url)),
+      sessionPrefix_(space + ":session:"),
+      globalChannel_(space + ":global"),
+      privateChannel_(space + ":private"),
+      space_(std::move(space)),
+      presence_(presence),
+      node_(randomNode()),
+      redis_(address_, "presence") {}
+
+std::string Cluster::sessionKey(const std::string &name) const {
+    return sessionPrefix_ + name;
+}
+
+std::string Cluster::nodeChannel(const std::string &node) const {
+    return space_ + ":node:" + node;
+}
+
+Cluster::~Cluster() {
+    stop();
+}
+
+void Cluster::start(Handlers handlers) {
+    handlers_ = std::move(handlers);
+    LogEvent("node ", node_, " shares presence and events through Redis at ", address_.host, ":",
+             address_.port, " under ", space_, ":");
+    heartbeat_ = std::thread([this] { heartbeat(); });
+    listener_ = std::thread([this] { listen(); });
+}
+
+void Cluster::stop() {
+    {
+        std::lock_guard guard(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (heartbeat_.joinable())
+        heartbeat_.join();
+    if (listener_.joinable())
+        listener_.join();
+}
+
+bool Cluster::waitFor(std::chrono::milliseconds delay) {
+    std::unique_lock lock(mutex_);
+    return !wake_.wait_for(lock, delay, [this] { return stopping_.load(); });
+}
+
+Cluster::Claim Cluster::claim(const std::string &name) {
+    const std::string ms = std::to_string(presence_.count());
+    RedisReply reply = redis_.command({"SET", sessionKey(name), node_, "NX", "PX", ms});
+    if (!reply)
+        return Claim::Unavailable;
+    return reply->type == REDIS_REPLY_STATUS ? Claim::Claimed : Claim::Taken;
+}
+
+bool Cluster::releaseFor(const std::string &name, const std::string &node) {
+    return redis_.command({"EVAL", kReleaseScript, "1", sessionKey(name), node}) != nullptr;
+}
+
+void Cluster::release(const std::string &name) {
+    // Unreachable: the claim expires by itself, as a dead node's does.
+    releaseFor(name, node_);
+}
+
+std::optional<std::string> Cluster::takeOver(const std::string &name) {
+    const std::string ms = std::to_string(presence_.count());
+    RedisReply reply = redis_.command({"SET", sessionKey(name), node_, "PX", ms, "GET"});
+    if (!reply)
+        return std::nullopt;
+    return reply->type == REDIS_REPLY_STRING ? std::string(text(*reply)) : std::string();
+}
+
+std::optional<std::string> Cluster::owner(const std::string &name) {
+    RedisReply reply = redis_.command({"GET", sessionKey(name)});
+    if (!reply)
+        return std::nullopt;
+    return reply->type == REDIS_REPLY_STRING ? std::string(text(*reply)) : std::string();
+}
+
+bool Cluster::endOn(const std::string &node, const std::string &name) {
+    RedisReply reply = redis_.command({"PUBLISH", nodeChannel(node), "end\n" + name});
+    if (!reply)
+        return false;
+    if (reply->type == REDIS_REPLY_INTEGER && reply->integer == 0) {
+        LogEvent("node ", node, " holding ", name, " does not answer: its claim is dropped");
+        return releaseFor(name, node);
+    }
+    return true;
+}
+
+std::optional<std::vector<std::string>> Cluster::onlineNames() {
+    const std::string pattern = sessionPrefix_ + "*";
+    std::vector<std::string> names;
+    std::string cursor = "0";
+    do {
+        RedisReply reply =
+            redis_.command({"SCAN", cursor, "MATCH", pattern, "COUNT", "1000", "TYPE", "string"});
+        if (!reply || reply->type != REDIS_REPLY_ARRAY || reply->elements != 2 ||
+            reply->element[0]->type != REDIS_REPLY_STRING ||
+            reply->element[1]->type != REDIS_REPLY_ARRAY)
+            return std::nullopt;
+        cursor = text(*reply->element[0]);
+        const redisReply &keys = *reply->element[1];
+        for (size_t i = 0; i < keys.elements; ++i)
+            if (keys.element[i]->type == REDIS_REPLY_STRING)
+                names.emplace_back(text(*keys.element[i]).substr(sessionPrefix_.size()));
+    } while (cursor != "0");
+    // A scan may return a key twice.
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+void Cluster::publishGlobal(const std::string &sender, const std::string &message) {
+    // Unreachable: the message reaches this node's users only, like any global message that
+    // finds a user's inbox full.
+    redis_.command({"PUBLISH", globalChannel_, node_ + "\n" + sender + "\n" + message});
+}
+
+void Cluster::publishPrivate(const std::string &recipient) {
+    // Unreachable: the message waits in the store until the recipient's next login, or until
+    // the recipient's node hears the events again (resubscribed).
+    redis_.command({"PUBLISH", privateChannel_, recipient});
+}
+
+void Cluster::heartbeat() {
+    const std::string ms = std::to_string(presence_.count());
+    while (waitFor(presence_ / 3)) {
+        for (const std::string &name : handlers_.localNames()) {
+            RedisReply reply =
+                redis_.command({"EVAL", kRefreshScript, "1", sessionKey(name), node_, ms});
+            if (reply && reply->type == REDIS_REPLY_INTEGER && reply->integer == 0) {
+                LogEvent("session of ", name, " is held on another node now: ended here");
+                handlers_.endLocal(name);
+            }
+        }
+    }
+}
+
+void Cluster::dispatch(const redisReply &message) {
+    if (message.type != REDIS_REPLY_ARRAY || message.elements != 3)
+        return;
+    for (size_t i = 0; i < 3; ++i)
+        if (message.element[i]->type != REDIS_REPLY_STRING)
+            return;
+    if (text(*message.element[0]) != "message")
+        return;
+    std::string_view channel = text(*message.element[1]);
+    std::string_view payload = text(*message.element[2]);
+    if (channel == globalChannel_) {
+        size_t first = payload.find('\n');
+        size_t second = first == std::string_view::npos ? first : payload.find('\n', first + 1);
+        if (second == std::string_view::npos || payload.substr(0, first) == node_)
+            return;
+        handlers_.global(std::string(payload.substr(first + 1, second - first - 1)),
+                         std::string(payload.substr(second + 1)));
+    } else if (channel == privateChannel_) {
+        handlers_.privateWaiting(std::string(payload));
+    } else if (payload.starts_with("end\n")) {
+        handlers_.endLocal(std::string(payload.substr(4)));
+    }
+}
+
+void Cluster::listen() {
+    const std::string own = nodeChannel(node_);
+    bool reported = false;
+    while (!stopping_) {
+        std::string error;
+        RedisContextPtr context = ConnectRedis(address_, std::chrono::milliseconds(1000), error);
+        RedisReply subscribed;
+        if (context)
+            subscribed.reset(static_cast<redisReply *>(
+                redisCommand(context.get(), "SUBSCRIBE %s %s %s", globalChannel_.c_str(),
+                             privateChannel_.c_str(), own.c_str())));
+        if (!subscribed) {
+            if (!reported)
+                LogEvent("events from other nodes not heard: Redis at ", address_.host, ":",
+                         address_.port, " unreachable: ", context ? context->errstr : error);
+            reported = true;
+            waitFor(std::chrono::milliseconds(1000));
+            continue;
+        }
+        if (reported)
+            LogEvent("events from other nodes heard again");
+        reported = false;
+        handlers_.resubscribed();
+        while (!stopping_) {
+            void *reply = nullptr;
+            if (redisGetReplyFromReader(context.get(), &reply) != REDIS_OK)
+                break;
+            if (reply) {
+                RedisReply owned(static_cast<redisReply *>(reply));
+                dispatch(*owned);
+                continue;
+            }
+            pollfd fd{context->fd, POLLIN, 0};
+            int ready = poll(&fd, 1, 250);
+            if (ready > 0 && redisBufferRead(context.get()) != REDIS_OK)
+                break;
+        }
+    }
+}

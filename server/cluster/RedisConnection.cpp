@@ -1,0 +1,97 @@
+#include "RedisConnection.h"
+
+#include <charconv>
+
+#include "Log.h"
+
+std::optional<RedisAddress> ParseRedisUrl(std::string_view url) {
+    constexpr std::string_view scheme = "redis://";
+    if (!url.starts_with(scheme))
+        return std::nullopt;
+    std::string_view rest = url.substr(scheme.size());
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    RedisAddress address;
+    std::string_view host = rest;
+    if (size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+        host = rest.substr(0, colon);
+        std::string_view port = rest.substr(colon + 1);
+        auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), address.port);
+        if (error != std::errc() || end != port.data() + port.size() || address.port < 1 ||
+            address.port > 65535)
+            return std::nullopt;
+    }
+    if (host.empty() || host.find_first_of("/@?#") != std::string_view::npos)
+        return std::nullopt;
+    address.host = host;
+    return address;
+}
+
+RedisContextPtr ConnectRedis(const RedisAddress &address, std::chrono::milliseconds timeout,
+                             std::string &error) {
+    timeval tv{static_cast<time_t>(timeout.count() / 1000),
+               static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
+    RedisContextPtr context(redisConnectWithTimeout(address.host.c_str(), address.port, tv));
+    if (!context) {
+        error = "out of memory";
+        return nullptr;
+    }
+    if (context->err) {
+        error = context->errstr;
+        return nullptr;
+    }
+    if (redisSetTimeout(context.get(), tv) != REDIS_OK) {
+        error = "cannot set the time-out";
+        return nullptr;
+    }
+    return context;
+}
+
+RedisConnection::RedisConnection(RedisAddress address, std::string purpose,
+                                 std::chrono::milliseconds timeout)
+    : address_(std::move(address)), purpose_(std::move(purpose)), timeout_(timeout) {}
+
+void RedisConnection::failed(const std::string &why) {
+    context_.reset();
+    if (!down_)
+        LogEvent("Redis at ", address_.host, ":", address_.port, " unreachable (", purpose_,
+                 "): ", why);
+    down_ = true;
+}
+
+RedisReply RedisConnection::command(const std::vector<std::string_view> &arguments) {
+    std::vector<const char *> argv;
+    std::vector<size_t> lengths;
+    argv.reserve(arguments.size());
+    lengths.reserve(arguments.size());
+    for (std::string_view a : arguments) {
+        argv.push_back(a.data());
+        lengths.push_back(a.size());
+    }
+    std::lock_guard guard(mutex_);
+    if (!context_) {
+        std::string error;
+        context_ = ConnectRedis(address_, timeout_, error);
+        if (!context_) {
+            failed(error);
+            return nullptr;
+        }
+    }
+    RedisReply reply(static_cast<redisReply *>(redisCommandArgv(
+        context_.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
+    if (!reply) {
+        // A time-out or a broken connection: what the connection still carries is unknown.
+        failed(context_->errstr);
+        return nullptr;
+    }
+    if (reply->type == REDIS_REPLY_ERROR) {
+        LogEvent("Redis (", purpose_, ") refused ", arguments.empty() ? "" : arguments[0], ": ",
+                 std::string_view(reply->str, reply->len));
+        return nullptr;
+    }
+    if (down_)
+        LogEvent("Redis at ", address_.host, ":", address_.port, " reachable again (", purpose_,
+                 ")");
+    down_ = false;
+    return reply;
+}

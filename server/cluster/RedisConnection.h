@@ -1,0 +1,59 @@
+// One connection to Redis, shared by the threads of a node under a mutex. Every command has a
+// time-out; a connection that failed is dropped and made again by the next command, so a node
+// reconnects by itself once Redis is back.
+#pragma once
+
+#include <hiredis/hiredis.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct RedisAddress {
+    std::string host;
+    int port = 6379;
+};
+
+// redis://HOST[:PORT]; nothing for anything else.
+std::optional<RedisAddress> ParseRedisUrl(std::string_view url);
+
+struct RedisReplyFree {
+    void operator()(redisReply *reply) const { freeReplyObject(reply); }
+};
+using RedisReply = std::unique_ptr<redisReply, RedisReplyFree>;
+
+struct RedisContextFree {
+    void operator()(redisContext *context) const { redisFree(context); }
+};
+using RedisContextPtr = std::unique_ptr<redisContext, RedisContextFree>;
+
+// Connects within `timeout` and sets it as the time-out of every later read and write; null when
+// the connection failed, `error` then says why.
+RedisContextPtr ConnectRedis(const RedisAddress &address, std::chrono::milliseconds timeout,
+                             std::string &error);
+
+class RedisConnection {
+public:
+    // `purpose` names the connection in the log.
+    RedisConnection(RedisAddress address, std::string purpose,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
+
+    // Runs one command, each argument binary-safe. Null when Redis could not be reached in time
+    // or answered with an error; the first failure after a success is logged, and so is the
+    // recovery.
+    RedisReply command(const std::vector<std::string_view> &arguments);
+
+private:
+    void failed(const std::string &why);
+
+    const RedisAddress address_;
+    const std::string purpose_;
+    const std::chrono::milliseconds timeout_;
+    std::mutex mutex_;
+    RedisContextPtr context_;
+    bool down_ = false;  // the last command failed
+};
