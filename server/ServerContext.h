@@ -17,6 +17,7 @@
 #include "Session.h"
 #include "StopSignal.h"
 #include "cluster/Cluster.h"
+#include "cluster/SharedRateLimit.h"
 #include "store/Store.h"
 
 // The settings key of the administrator password hash.
@@ -44,9 +45,11 @@ struct ServerContext {
           registrationGate(static_cast<size_t>(std::max(1, HashSlots(options) / 2)),
                            static_cast<size_t>(std::max(1, HashSlots(options) / 2)),
                            std::chrono::milliseconds(options.hashWaitMs)),
-          accountFlood(options.floodBurst, options.floodRate),
-          addressFlood(options.addressFloodBurst, options.addressFloodRate),
-          registrations(options.registrationBurst, options.registrationsPerHour / 3600.0) {
+          accountFlood(cluster.get(), "messages:account", options.floodBurst, options.floodRate),
+          addressFlood(cluster.get(), "messages:address", options.addressFloodBurst,
+                       options.addressFloodRate),
+          registrations(cluster.get(), "registrations", options.registrationBurst,
+                        options.registrationsPerHour / 3600.0) {
         if (cluster)
             cluster->start({[this] { return localNames(); },
                             [this](const std::string &name) { presence.endLocal(name); },
@@ -85,7 +88,7 @@ struct ServerContext {
     HashGate hashGate;               // logins and the administrator password
     HashGate registrationGate;       // registrations: half as many, apart
     // Messages by account and by address (AddressKey), registrations by address.
-    KeyedRateLimit accountFlood;
-    KeyedRateLimit addressFlood;
-    KeyedRateLimit registrations;
+    SharedRateLimit accountFlood;
+    SharedRateLimit addressFlood;
+    SharedRateLimit registrations;
 };

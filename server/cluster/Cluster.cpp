@@ -22,6 +22,24 @@ constexpr const char *kReleaseScript =
     "if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end "
     "return 0";
 
+// A token bucket in a hash (tokens, and when they were counted), timed by Redis's clock, which
+// all nodes share; it expires once it would be full again anyway.
+constexpr const char *kTokenScript =
+    "local t = redis.call('TIME') "
+    "local now = tonumber(t[1]) + tonumber(t[2]) / 1000000 "
+    "local burst, rate, count = tonumber(ARGV[1]), tonumber(ARGV[2]), tonumber(ARGV[3]) "
+    "local v = redis.call('HMGET', KEYS[1], 'tokens', 'at') "
+    "local tokens = tonumber(v[1]) or burst "
+    "local at = tonumber(v[2]) or now "
+    "tokens = math.min(burst, tokens + math.max(0, now - at) * rate) "
+    "local taken = 0 "
+    "if tokens >= count then tokens = math.min(burst, tokens - count) taken = 1 end "
+    "redis.call('HSET', KEYS[1], 'tokens', tostring(tokens), 'at', tostring(now)) "
+    "local life = 86400000 "
+    "if rate > 0 then life = math.min(life, math.ceil(burst / rate * 1000) + 1000) end "
+    "redis.call('PEXPIRE', KEYS[1], life) "
+    "return taken";
+
 std::string randomNode() {
     unsigned char bytes[8];
     randombytes_buf(bytes, sizeof bytes);
@@ -158,6 +176,16 @@ std::optional<std::vector<std::string>> Cluster::onlineNames() {
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
+}
+
+std::optional<bool> Cluster::takeTokens(const std::string &bucket, double burst,
+                                        double ratePerSecond, int count) {
+    RedisReply reply = redis_.command({"EVAL", kTokenScript, "1", space_ + ":rate:" + bucket,
+                                       std::to_string(burst), std::to_string(ratePerSecond),
+                                       std::to_string(count)});
+    if (!reply || reply->type != REDIS_REPLY_INTEGER)
+        return std::nullopt;
+    return reply->integer == 1;
 }
 
 void Cluster::publishGlobal(const std::string &sender, const std::string &message) {

@@ -58,6 +58,11 @@ public:
     bool endOn(const std::string &node, const std::string &name);
     // Every account logged in on any node, sorted; nothing when Redis is unreachable.
     std::optional<std::vector<std::string>> onlineNames();
+    // Takes `count` tokens (a negative count gives them back) of the bucket shared by all nodes,
+    // which holds `burst` at most and refills at `ratePerSecond`: whether they were there, or
+    // nothing when Redis is unreachable.
+    std::optional<bool> takeTokens(const std::string &bucket, double burst, double ratePerSecond,
+                                   int count);
     void publishGlobal(const std::string &sender, const std::string &text);
     void publishPrivate(const std::string &recipient);
 

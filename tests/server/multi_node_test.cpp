@@ -29,6 +29,9 @@ std::string RedisUrl() {
 
 class TwoNodes : public ::testing::Test {
 protected:
+    // Options added to both nodes.
+    virtual std::vector<std::string> nodeOptions() const { return {}; }
+
     void SetUp() override {
         if (TestPostgresUrl().empty() || RedisUrl().empty())
             GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL and CT_TEST_REDIS_URL "
@@ -38,11 +41,17 @@ protected:
         // Tests run at once against the same Redis: each community gets a namespace of its own.
         const std::string space = "test" + std::to_string(std::random_device()());
         for (size_t i = 0; i < nodes.size(); ++i) {
-            nodes[i] = std::make_unique<ServerProcess>(
-                folders[i].path(),
-                std::vector<std::string>{"--db", db, "--redis", RedisUrl(), "--redis-namespace",
-                                         space, "--presence-seconds",
-                                         std::to_string(kPresenceSeconds)});
+            std::vector<std::string> options = {"--db",
+                                                db,
+                                                "--redis",
+                                                RedisUrl(),
+                                                "--redis-namespace",
+                                                space,
+                                                "--presence-seconds",
+                                                std::to_string(kPresenceSeconds)};
+            for (const std::string &option : nodeOptions())
+                options.push_back(option);
+            nodes[i] = std::make_unique<ServerProcess>(folders[i].path(), options);
             ASSERT_TRUE(nodes[i]->started()) << nodes[i]->log();
         }
     }
@@ -180,6 +189,39 @@ TEST_F(TwoNodes, AKilledNodesUsersLogInElsewhereOnceItsClaimsExpire) {
     EXPECT_EQ(onlineListOnceIs(*ann, "ann\n\r"), "ann\n\r");
     EXPECT_EQ(benElsewhere->login("ben"), 1);
     EXPECT_EQ(onlineListOnceIs(*ann, "ann\n\rben\n\r"), "ann\n\rben\n\r");
+}
+
+// Allowances that do not refill during the test.
+class TwoNodesWithTightAllowances : public TwoNodes {
+protected:
+    std::vector<std::string> nodeOptions() const override {
+        return {"--flood-burst",
+                "3",
+                "--flood-rate",
+                "0.01",
+                "--registration-burst",
+                "2",
+                "--registrations-per-hour",
+                "0.01"};
+    }
+};
+
+TEST_F(TwoNodesWithTightAllowances, AllowancesAreSharedByTheNodes) {
+    auto first = connect(0);
+    ASSERT_EQ(first->registerAs("ann"), 1);
+    auto second = connect(1);
+    ASSERT_EQ(second->registerAs("ben"), 1);
+    EXPECT_EQ(first->registerAs("cid"), -DROVIK_EVENT_LIMIT) << "the address's two are taken";
+    EXPECT_EQ(second->registerAs("cid"), -DROVIK_EVENT_LIMIT);
+
+    ASSERT_EQ(first->login("ann"), 1);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(first->code("User_SendGlobalMessage", {"m" + std::to_string(i)}), 1);
+    ASSERT_EQ(first->code("User_Logout"), 1);
+    ASSERT_EQ(second->login("ann"), 1);
+    EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m2")}), 1);
+    EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m3")}), -DROVIK_EVENT_LIMIT)
+        << "ann's allowance was spent on the other node";
 }
 
 }  // namespace
