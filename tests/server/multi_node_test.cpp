@@ -1,8 +1,14 @@
 // Two real server processes over one PostgreSQL store and one Redis: one account has one session
 // among the nodes, and messages, kicks and forced logins reach the node that holds the session.
 // Needs CT_TEST_POSTGRES_URL and CT_TEST_REDIS_URL (scripts/test.sh starts both).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -222,6 +228,122 @@ TEST_F(TwoNodesWithTightAllowances, AllowancesAreSharedByTheNodes) {
     EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m2")}), 1);
     EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m3")}), -DROVIK_EVENT_LIMIT)
         << "ann's allowance was spent on the other node";
+}
+
+// A Redis of the test's own on a port chosen once, which the test stops and starts again.
+class OwnRedis {
+public:
+    OwnRedis() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+        close(fd);
+    }
+    ~OwnRedis() { stop(); }
+    std::string url() const { return "redis://127.0.0.1:" + std::to_string(port_); }
+
+    // True once it answers.
+    bool start() {
+        std::vector<std::string> args = {"redis-server",
+                                         "--bind",
+                                         "127.0.0.1",
+                                         "--port",
+                                         std::to_string(port_),
+                                         "--save",
+                                         "",
+                                         "--appendonly",
+                                         "no",
+                                         "--dir",
+                                         folder_.path().string()};
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            pid_ = -1;
+            return false;
+        }
+        for (int i = 0; i < 200; ++i) {
+            int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<uint16_t>(port_));
+            bool up = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+            close(fd);
+            if (up)
+                return true;
+            std::this_thread::sleep_for(25ms);
+        }
+        return false;
+    }
+    void stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    TempFolder folder_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// Logs in `name` until it succeeds or 15 s passed; the last code.
+int32_t LoginOnceItWorks(Client &client, const std::string &name) {
+    int32_t code = 0;
+    for (int i = 0; i < 300 && (code = client.login(name)) != 1; ++i)
+        std::this_thread::sleep_for(50ms);
+    return code;
+}
+
+TEST(RedisUnreachable, NodeRefusesLoginsKeepsItsUsersAndConnectsAgainByItself) {
+    if (TestPostgresUrl().empty() || RedisUrl().empty())
+        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL and CT_TEST_REDIS_URL "
+                        "(scripts/test.sh starts a PostgreSQL and a Redis for the tests)";
+    OwnRedis redis;
+    ASSERT_TRUE(redis.start());
+    TempFolder folder;
+    ServerProcess node(folder.path(), {"--db", NewPostgresDatabase(), "--redis", redis.url(),
+                                       "--presence-seconds", std::to_string(kPresenceSeconds)});
+    ASSERT_TRUE(node.started()) << node.log();
+    TestMaster master;
+    Client ann(master, node.port());
+    Client ben(master, node.port());
+    ASSERT_TRUE(ann.enter("ann"));
+    ASSERT_EQ(ben.registerAs("ben"), 1);
+
+    redis.stop();
+    EXPECT_EQ(ben.login("ben"), -DROVIK_EVENT_FAILED);
+    EXPECT_NE(node.log().find("Redis unreachable"), std::string::npos) << node.log();
+    // What the node has keeps working: its users, and messages through the store.
+    EXPECT_EQ(ann.text("User_GetOnlineUserList"), "ann\n\r");
+    EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("kept")}), 1);
+    EXPECT_EQ(ann.code("Control_Start", {std::string(kAdminDigest)}), 1);
+    EXPECT_EQ(ann.code("Control_KickUser", {std::string("ben")}), -DROVIK_EVENT_FAILED)
+        << "who holds ben cannot be known";
+
+    ASSERT_TRUE(redis.start());
+    EXPECT_EQ(LoginOnceItWorks(ben, "ben"), 1);
+    const std::vector<StreamedMessage> expected = {{"ann", "kept"}};
+    EXPECT_EQ(ben.receiveUntil(1, 5s), expected);
+    // The heartbeat claimed ann again in the new Redis.
+    for (int i = 0; i < 300 && ben.text("User_GetOnlineUserList") != "ann\n\rben\n\r"; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ben.text("User_GetOnlineUserList"), "ann\n\rben\n\r");
+    EXPECT_TRUE(node.running());
 }
 
 }  // namespace
