@@ -51,14 +51,13 @@ port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
 # The kernel's TCP congestion control is printed with the figures, as one of the machine's
 # settings under which they were taken.
 congestion=$(cat /proc/sys/net/ipv4/tcp_congestion_control 2>/dev/null || echo unknown)
-echo "server_load --clients $clients $* ($transport; server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores, TCP congestion control $congestion, load generator at nice 10)"
+echo "server_load --clients $clients $* ($transport; server options: ${SERVER_OPTIONS:-none}; pid $server_pid, port $port, $(nproc) cores, TCP congestion control $congestion, load generator at the server's priority)"
 status=0
-# The generator stands in for thousands of machines but shares this one with the server, and the
-# library spends a thread on each of its connections: thousands of threads that, woken together,
-# keep the server from the processor for tens of milliseconds. It runs at a lower priority so that
-# the server, the thing measured, keeps its share; its own delays still count in every round trip.
+# The generator stands in for thousands of machines but shares this one with the server. A master
+# keeps all its connections on a few network threads, so the generator is a handful of threads
+# and runs at the server's own priority; its own delays count in every round trip.
 # The fresh server's key is pinned in a file of the run's own, not in the user's.
-nice -n 10 "$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" \
+"$build/bin/server_load" --port "$port" --clients "$clients" --server-pid "$server_pid" \
   --known-servers "$work/known_servers" "$@" || status=$?
 kill -TERM "$server_pid"
 wait "$server_pid" || true
