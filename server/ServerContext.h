@@ -17,6 +17,7 @@
 #include "Session.h"
 #include "StopSignal.h"
 #include "cluster/Cluster.h"
+#include "cluster/SharedPasswordThrottle.h"
 #include "cluster/SharedRateLimit.h"
 #include "store/Store.h"
 
@@ -36,10 +37,12 @@ struct ServerContext {
                                                   std::chrono::seconds(options.presenceSeconds))),
           router(sessions, store, options.storedMessageLimit, cluster.get()),
           presence(sessions, router, cluster.get(), std::move(kickConnection)),
-          loginThrottle({options.loginFailures, std::chrono::seconds(options.loginBlockSeconds),
-                         options.accountFailures,
-                         std::chrono::seconds(options.accountMaxDelaySeconds)}),
-          adminThrottle({options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)}),
+          loginThrottle(
+              cluster.get(), "logins",
+              {options.loginFailures, std::chrono::seconds(options.loginBlockSeconds),
+               options.accountFailures, std::chrono::seconds(options.accountMaxDelaySeconds)}),
+          adminThrottle(cluster.get(), "administrator",
+                        {options.adminFailures, std::chrono::seconds(options.adminBlockSeconds)}),
           hashGate(static_cast<size_t>(HashSlots(options)), static_cast<size_t>(HashSlots(options)),
                    std::chrono::milliseconds(options.hashWaitMs)),
           registrationGate(static_cast<size_t>(std::max(1, HashSlots(options) / 2)),
@@ -83,10 +86,11 @@ struct ServerContext {
     std::unique_ptr<Cluster> cluster;  // null for a node alone (no --redis)
     MessageRouter router;
     Presence presence;
-    PasswordThrottle loginThrottle;
-    PasswordThrottle adminThrottle;  // by address only: the administrator password is no account's
-    HashGate hashGate;               // logins and the administrator password
-    HashGate registrationGate;       // registrations: half as many, apart
+    SharedPasswordThrottle loginThrottle;
+    SharedPasswordThrottle
+        adminThrottle;          // by address only: the administrator password is no account's
+    HashGate hashGate;          // logins and the administrator password
+    HashGate registrationGate;  // registrations: half as many, apart
     // Messages by account and by address (AddressKey), registrations by address.
     SharedRateLimit accountFlood;
     SharedRateLimit addressFlood;

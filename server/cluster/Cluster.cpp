@@ -188,6 +188,23 @@ std::optional<bool> Cluster::takeTokens(const std::string &bucket, double burst,
     return reply->integer == 1;
 }
 
+std::optional<long long> Cluster::evalInteger(const char *script,
+                                              const std::vector<std::string> &keys,
+                                              const std::vector<std::string> &arguments) {
+    std::vector<std::string> named;
+    named.reserve(keys.size());
+    for (const std::string &key : keys)
+        named.push_back(space_ + ":" + key);
+    const std::string count = std::to_string(keys.size());
+    std::vector<std::string_view> command = {"EVAL", script, count};
+    command.insert(command.end(), named.begin(), named.end());
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    RedisReply reply = redis_.command(command);
+    if (!reply || reply->type != REDIS_REPLY_INTEGER)
+        return std::nullopt;
+    return reply->integer;
+}
+
 void Cluster::publishGlobal(const std::string &sender, const std::string &message) {
     // Unreachable: the message reaches this node's users only, like any global message that
     // finds a user's inbox full.

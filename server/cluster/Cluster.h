@@ -63,6 +63,10 @@ public:
     // nothing when Redis is unreachable.
     std::optional<bool> takeTokens(const std::string &bucket, double burst, double ratePerSecond,
                                    int count);
+    // Runs a script over keys of this community (each given without the namespace); its integer
+    // result, or nothing when Redis is unreachable or the result is no integer.
+    std::optional<long long> evalInteger(const char *script, const std::vector<std::string> &keys,
+                                         const std::vector<std::string> &arguments);
     void publishGlobal(const std::string &sender, const std::string &text);
     void publishPrivate(const std::string &recipient);
 

@@ -208,7 +208,9 @@ protected:
                 "--registration-burst",
                 "2",
                 "--registrations-per-hour",
-                "0.01"};
+                "0.01",
+                "--login-failures",
+                "4"};
     }
 };
 
@@ -228,6 +230,17 @@ TEST_F(TwoNodesWithTightAllowances, AllowancesAreSharedByTheNodes) {
     EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m2")}), 1);
     EXPECT_EQ(second->code("User_SendGlobalMessage", {std::string("m3")}), -DROVIK_EVENT_LIMIT)
         << "ann's allowance was spent on the other node";
+
+    // Guesses spread over the nodes refuse the address on both.
+    for (size_t node = 0; node < 2; ++node) {
+        auto guesser = connect(node);
+        EXPECT_EQ(guesser->login("ben", "guess1"), 3);
+        EXPECT_EQ(guesser->login("ben", "guess2"), 3);
+    }
+    auto late = connect(0);
+    EXPECT_EQ(late->login("ben"), 3) << "refused without a check, though right";
+    auto lateElsewhere = connect(1);
+    EXPECT_EQ(lateElsewhere->login("ben"), 3);
 }
 
 // A Redis of the test's own on a port chosen once, which the test stops and starts again.
