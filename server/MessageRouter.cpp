@@ -75,9 +75,9 @@ void MessageRouter::lookInStoreForAll() {
     }
 }
 
-size_t MessageRouter::sendGlobal(const std::string &sender, std::string text) {
-    if (cluster_)
-        cluster_->publishGlobal(sender, text);
+std::optional<size_t> MessageRouter::sendGlobal(const std::string &sender, std::string text) {
+    if (cluster_ && !cluster_->publishGlobal(sender, text))
+        return std::nullopt;
     return deliverGlobal(sender, std::move(text));
 }
 

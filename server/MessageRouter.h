@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -29,8 +30,9 @@ public:
     // Commits the message to the store (then it reaches the recipient's inbox if logged in).
     // Only Kept means the message is kept.
     Outcome sendPrivate(const std::string &sender, const std::string &recipient, std::string text);
-    // To every logged-in user, the sender included; returns how many inboxes it reached.
-    size_t sendGlobal(const std::string &sender, std::string text);
+    // To every logged-in user, the sender included; returns how many inboxes here it reached, or
+    // nothing when it could not be passed to the other nodes (then it reached no one).
+    std::optional<size_t> sendGlobal(const std::string &sender, std::string text);
     // A global message sent on another node: to every user logged in here.
     size_t deliverGlobal(const std::string &sender, std::string text);
     // Private messages for the account were committed on another node (or may have been): its

@@ -205,10 +205,9 @@ std::optional<long long> Cluster::evalInteger(const char *script,
     return reply->integer;
 }
 
-void Cluster::publishGlobal(const std::string &sender, const std::string &message) {
-    // Unreachable: the message reaches this node's users only, like any global message that
-    // finds a user's inbox full.
-    redis_.command({"PUBLISH", globalChannel_, node_ + "\n" + sender + "\n" + message});
+bool Cluster::publishGlobal(const std::string &sender, const std::string &message) {
+    return redis_.command({"PUBLISH", globalChannel_, node_ + "\n" + sender + "\n" + message}) !=
+           nullptr;
 }
 
 void Cluster::publishPrivate(const std::string &recipient) {
@@ -218,14 +217,24 @@ void Cluster::publishPrivate(const std::string &recipient) {
 }
 
 void Cluster::heartbeat() {
+    // Claims refreshed in one round trip each.
+    constexpr size_t kBatch = 512;
     const std::string ms = std::to_string(presence_.count());
     while (waitFor(presence_ / 3)) {
-        for (const std::string &name : handlers_.localNames()) {
-            RedisReply reply =
-                redis_.command({"EVAL", kRefreshScript, "1", sessionKey(name), node_, ms});
-            if (reply && reply->type == REDIS_REPLY_INTEGER && reply->integer == 0) {
-                LogEvent("session of ", name, " is held on another node now: ended here");
-                handlers_.endLocal(name);
+        const std::vector<std::string> names = handlers_.localNames();
+        for (size_t first = 0; first < names.size() && !stopping_; first += kBatch) {
+            const size_t end = std::min(names.size(), first + kBatch);
+            std::vector<std::vector<std::string>> commands;
+            for (size_t i = first; i < end; ++i)
+                commands.push_back({"EVAL", kRefreshScript, "1", sessionKey(names[i]), node_, ms});
+            std::vector<RedisReply> replies = redis_.pipeline(commands);
+            for (size_t i = 0; i < replies.size(); ++i) {
+                const RedisReply &reply = replies[i];
+                if (reply && reply->type == REDIS_REPLY_INTEGER && reply->integer == 0) {
+                    LogEvent("session of ", names[first + i],
+                             " is held on another node now: ended here");
+                    handlers_.endLocal(names[first + i]);
+                }
             }
         }
     }

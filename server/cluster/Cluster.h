@@ -67,7 +67,8 @@ public:
     // result, or nothing when Redis is unreachable or the result is no integer.
     std::optional<long long> evalInteger(const char *script, const std::vector<std::string> &keys,
                                          const std::vector<std::string> &arguments);
-    void publishGlobal(const std::string &sender, const std::string &text);
+    // False when the message could not be passed on.
+    bool publishGlobal(const std::string &sender, const std::string &text);
     void publishPrivate(const std::string &recipient);
 
 private:

@@ -69,14 +69,8 @@ RedisReply RedisConnection::command(const std::vector<std::string_view> &argumen
         lengths.push_back(a.size());
     }
     std::lock_guard guard(mutex_);
-    if (!context_) {
-        std::string error;
-        context_ = ConnectRedis(address_, timeout_, error);
-        if (!context_) {
-            failed(error);
-            return nullptr;
-        }
-    }
+    if (!connectLocked())
+        return nullptr;
     RedisReply reply(static_cast<redisReply *>(redisCommandArgv(
         context_.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
     if (!reply) {
@@ -89,9 +83,58 @@ RedisReply RedisConnection::command(const std::vector<std::string_view> &argumen
                  std::string_view(reply->str, reply->len));
         return nullptr;
     }
+    succeededLocked();
+    return reply;
+}
+
+bool RedisConnection::connectLocked() {
+    if (context_)
+        return true;
+    std::string error;
+    context_ = ConnectRedis(address_, timeout_, error);
+    if (!context_)
+        failed(error);
+    return context_ != nullptr;
+}
+
+void RedisConnection::succeededLocked() {
     if (down_)
         LogEvent("Redis at ", address_.host, ":", address_.port, " reachable again (", purpose_,
                  ")");
     down_ = false;
-    return reply;
+}
+
+std::vector<RedisReply> RedisConnection::pipeline(
+    const std::vector<std::vector<std::string>> &commands) {
+    std::vector<RedisReply> replies;
+    std::lock_guard guard(mutex_);
+    if (commands.empty() || !connectLocked())
+        return replies;
+    for (const std::vector<std::string> &command : commands) {
+        std::vector<const char *> argv;
+        std::vector<size_t> lengths;
+        for (const std::string &a : command) {
+            argv.push_back(a.data());
+            lengths.push_back(a.size());
+        }
+        if (redisAppendCommandArgv(context_.get(), static_cast<int>(argv.size()), argv.data(),
+                                   lengths.data()) != REDIS_OK) {
+            failed(context_->errstr);
+            return {};
+        }
+    }
+    replies.reserve(commands.size());
+    for (size_t i = 0; i < commands.size(); ++i) {
+        void *reply = nullptr;
+        if (redisGetReply(context_.get(), &reply) != REDIS_OK || !reply) {
+            failed(context_->errstr);
+            return {};
+        }
+        RedisReply owned(static_cast<redisReply *>(reply));
+        if (owned->type == REDIS_REPLY_ERROR)
+            owned.reset();
+        replies.push_back(std::move(owned));
+    }
+    succeededLocked();
+    return replies;
 }

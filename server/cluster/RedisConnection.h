@@ -46,9 +46,14 @@ public:
     // or answered with an error; the first failure after a success is logged, and so is the
     // recovery.
     RedisReply command(const std::vector<std::string_view> &arguments);
+    // Sends the commands at once and then reads their replies, one round trip for all: the
+    // replies in order (an error reply as null), or none at all when Redis could not be reached.
+    std::vector<RedisReply> pipeline(const std::vector<std::vector<std::string>> &commands);
 
 private:
     void failed(const std::string &why);
+    bool connectLocked();
+    void succeededLocked();
 
     const RedisAddress address_;
     const std::string purpose_;

@@ -59,7 +59,11 @@ int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     std::string sender;
     if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
         return refused;
-    c.router.sendGlobal(sender, std::string(text));
+    if (!c.router.sendGlobal(sender, std::string(text))) {
+        LogRefusal(*session, "global message of ", sender,
+                   " refused: Redis unreachable, the other nodes cannot be reached");
+        return DROVIK_EVENT_FAILED;
+    }
     return ReplyLong(job, ReplyCode::Done);
 }
 

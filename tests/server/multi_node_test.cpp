@@ -344,6 +344,8 @@ TEST(RedisUnreachable, NodeRefusesLoginsKeepsItsUsersAndConnectsAgainByItself) {
     // What the node has keeps working: its users, and messages through the store.
     EXPECT_EQ(ann.text("User_GetOnlineUserList"), "ann\n\r");
     EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("kept")}), 1);
+    EXPECT_EQ(ann.code("User_SendGlobalMessage", {std::string("lost")}), -DROVIK_EVENT_FAILED)
+        << "the other nodes cannot be told";
     EXPECT_EQ(ann.code("Control_Start", {std::string(kAdminDigest)}), 1);
     EXPECT_EQ(ann.code("Control_KickUser", {std::string("ben")}), -DROVIK_EVENT_FAILED)
         << "who holds ben cannot be known";
