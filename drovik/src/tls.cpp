@@ -44,7 +44,9 @@ int bioWrite(BIO *bio, const char *data, int length) {
         BIO_set_retry_write(bio);
         return -1;
     }
-    io->out->insert(io->out->end(), data, data + length);
+    // As bytes, so that the copy is one memmove rather than a loop converting each char.
+    const auto *bytes = reinterpret_cast<const uint8_t *>(data);
+    io->out->insert(io->out->end(), bytes, bytes + length);
     return length;
 }
 
