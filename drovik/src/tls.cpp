@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "private_file.h"
+#include "file_lock.h"
 
 namespace drovik::tls {
 
@@ -171,8 +171,8 @@ bool makeSelfSigned(KeyPair &pair, std::string &error) {
     return ok;
 }
 
-std::vector<uint8_t> pemOf(const KeyPair &pair, bool key) {
-    std::vector<uint8_t> bytes;
+std::string pemOf(const KeyPair &pair, bool key) {
+    std::string bytes;
     BIO *memory = BIO_new(BIO_s_mem());
     if (memory == nullptr)
         return bytes;
@@ -196,9 +196,9 @@ bool writePair(const KeyPair &pair, const std::string &certificateFile, const st
         return false;
     }
     // The key first: a certificate on disk always has its key beside it.
-    bool ok = writeOwnerOnlyFile(keyFile, key, error) &&
-              writeOwnerOnlyFile(certificateFile, certificate, error);
-    std::fill(key.begin(), key.end(), uint8_t{0});
+    bool ok = files::replaceFile(keyFile, key, error) &&
+              files::replaceFile(certificateFile, certificate, error);
+    std::fill(key.begin(), key.end(), '\0');
     return ok;
 }
 
