@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -72,6 +74,33 @@ inline double ProcessCpuSeconds(int pid) {
             stime = std::stoull(field);
     }
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of every process whose name (/proc/PID/comm) is `name`, by process.
+inline std::map<int, double> CpuSecondsByProcessNamed(const std::string &name) {
+    std::map<int, double> seconds;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream comm(entry.path() / "comm");
+        std::string text;
+        if (std::getline(comm, text) && text == name)
+            seconds[std::stoi(pid)] = ProcessCpuSeconds(std::stoi(pid));
+    }
+    return seconds;
+}
+
+// CPU seconds spent between two samples by the processes of the later one (a process that began
+// in between counts from its start).
+inline double CpuSecondsBetween(const std::map<int, double> &before,
+                                const std::map<int, double> &after) {
+    double total = 0;
+    for (const auto &[pid, s] : after) {
+        auto it = before.find(pid);
+        total += it == before.end() ? s : s - it->second;
+    }
+    return total;
 }
 
 // A "VmRSS"-style line of /proc/PID/status in MiB; -1 when unreadable.

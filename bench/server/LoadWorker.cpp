@@ -290,7 +290,8 @@ void connectAll() {
             for (int i; (i = next++) < w.plan.clients;) {
                 SimClient &c = *w.clients[size_t(i)];
                 c.slave = Drovik_Master_AddSlave(
-                    c.master, o.host.c_str(), o.port, "load",
+                    c.master, o.host.c_str(),
+                    o.ports[size_t(w.plan.firstClient + i) % o.ports.size()], "load",
                     o.plaintext ? DROVIK_TRANSPORT_PLAINTEXT : DROVIK_TRANSPORT_TLS,
                     o.knownServersFile.c_str(), "", 0, 10);
                 if (c.slave == 0) {

@@ -5,13 +5,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr int kKinds = 6;
 extern const char *const kJobNames[kKinds];
 
 struct LoadOptions {
     std::string host = "127.0.0.1";
-    int port = 7000;
+    std::vector<int> ports{7000};  // several: the nodes of one community, clients spread in turn
     int clients = 1000;
     int processes = 0;  // 0: as many as the open-file limit needs
     int masters = 4;    // per process
@@ -20,9 +21,10 @@ struct LoadOptions {
     int drainSeconds = 30;  // at most; ends early once every message arrived
     int pollMs = 500;
     int listMs = 2500;
-    int chatMs = 10000;   // each client sends a private message this often
-    int globalMs = 5000;  // each process sends one global message this often
-    int serverPid = 0;
+    int chatMs = 10000;                   // each client sends a private message this often
+    int globalMs = 5000;                  // each process sends one global message this often
+    std::vector<int> serverPids;          // for their CPU and memory
+    std::vector<std::string> watchNames;  // processes named so (all of them), for their CPU
     std::string prefix = "load";
     bool plaintext = false;        // the server must be started with --plaintext too
     std::string knownServersFile;  // empty: the user's own

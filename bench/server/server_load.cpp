@@ -52,7 +52,10 @@ int main(int argc, char **argv) {
     CLI::App app{"Load generator for the community server"};
     app.option_defaults()->always_capture_default();
     app.add_option("--host", o.host, "Server address");
-    app.add_option("--port", o.port, "Server port")->required();
+    app.add_option("--port", o.ports,
+                   "Server port; given several times, the nodes of one community, each client "
+                   "connecting to them in turn")
+        ->required();
     app.add_option("--clients", o.clients, "Simulated clients, one connection each");
     app.add_option("--processes", o.processes,
                    "Processes sharing the clients (0: as many as the open-file limit needs)");
@@ -65,7 +68,10 @@ int main(int argc, char **argv) {
     app.add_option("--list-ms", o.listMs, "Online list interval per client");
     app.add_option("--chat-ms", o.chatMs, "Private message interval per client");
     app.add_option("--global-ms", o.globalMs, "Global message interval per process");
-    app.add_option("--server-pid", o.serverPid, "Server process, for its CPU and memory");
+    app.add_option("--server-pid", o.serverPids,
+                   "Server process, for its CPU and memory (may be given for each node)");
+    app.add_option("--watch", o.watchNames,
+                   "Name of other processes to measure the CPU of, e.g. postgres, redis-server");
     app.add_option("--prefix", o.prefix, "Prefix of the user names");
     app.add_flag("--plaintext", o.plaintext,
                  "Connect without TLS, to a server started with --plaintext");
@@ -121,13 +127,21 @@ int main(int argc, char **argv) {
 
     // The server is measured over the workers' window.
     std::this_thread::sleep_for(std::chrono::seconds(o.warmupSeconds));
-    double serverCpu0 = o.serverPid ? ProcessCpuSeconds(o.serverPid) : -1;
+    std::vector<double> serverCpu;
+    for (int pid : o.serverPids)
+        serverCpu.push_back(ProcessCpuSeconds(pid));
+    std::vector<std::map<int, double>> watched;
+    for (const std::string &name : o.watchNames)
+        watched.push_back(CpuSecondsByProcessNamed(name));
     auto m0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(o.durationSeconds));
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m0).count();
-    double serverCpu = o.serverPid ? ProcessCpuSeconds(o.serverPid) - serverCpu0 : -1;
-    double serverRss = o.serverPid ? ProcessMemoryMiB(o.serverPid, "VmRSS") : -1;
-    double serverPeak = o.serverPid ? ProcessMemoryMiB(o.serverPid, "VmHWM") : -1;
+    for (size_t i = 0; i < o.serverPids.size(); ++i)
+        serverCpu[i] = ProcessCpuSeconds(o.serverPids[i]) - serverCpu[i];
+    std::vector<double> watchedCpu;
+    for (size_t i = 0; i < o.watchNames.size(); ++i)
+        watchedCpu.push_back(
+            CpuSecondsBetween(watched[i], CpuSecondsByProcessNamed(o.watchNames[i])));
 
     auto perKind = std::make_unique<LatencyHistogram[]>(kKinds);
     auto all = std::make_unique<LatencyHistogram>();
@@ -206,9 +220,16 @@ int main(int argc, char **argv) {
     std::printf("global messages: sent %llu, deliveries expected %llu, delivered %llu, lost %llu\n",
                 u(globalsSent), u(globalsSent * uint64_t(o.clients)), u(globalDelivered),
                 u(globalLost));
-    if (o.serverPid)
-        std::printf("server: CPU %.0f%% of one core, memory %.1f MiB (peak %.1f MiB)\n",
-                    100.0 * serverCpu / elapsed, serverRss, serverPeak);
+    for (size_t i = 0; i < o.serverPids.size(); ++i) {
+        const int pid = o.serverPids[i];
+        std::printf("server%s: CPU %.0f%% of one core, memory %.1f MiB (peak %.1f MiB)\n",
+                    o.serverPids.size() > 1 ? (" " + std::to_string(i + 1)).c_str() : "",
+                    100.0 * serverCpu[i] / elapsed, ProcessMemoryMiB(pid, "VmRSS"),
+                    ProcessMemoryMiB(pid, "VmHWM"));
+    }
+    for (size_t i = 0; i < o.watchNames.size(); ++i)
+        std::printf("%s (all its processes): CPU %.0f%% of one core\n", o.watchNames[i].c_str(),
+                    100.0 * watchedCpu[i] / elapsed);
     std::printf("load generator: CPU %.0f%% of one core\n",
                 100.0 * double(counters["cpu_ms"]) / 1000.0 / elapsed);
     if (!complete)
