@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "Log.h"
+#include "protocol/TextFormats.h"
 
 namespace {
 
@@ -176,6 +177,32 @@ std::optional<std::vector<std::string>> Cluster::onlineNames() {
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
+}
+
+std::shared_ptr<const std::string> Cluster::onlineListText() {
+    // Every client asks every few seconds; a scan per request would keep Redis busy with little
+    // else at a few thousand users.
+    constexpr auto kMaxAge = std::chrono::seconds(1);
+    {
+        std::lock_guard guard(listLock_);
+        if (list_ && (listing_ || std::chrono::steady_clock::now() - listAt_ < kMaxAge))
+            return list_;
+        listing_ = true;
+    }
+    std::shared_ptr<const std::string> fresh;
+    if (auto names = onlineNames()) {
+        std::string text;
+        for (const std::string &name : *names)
+            AppendOnlineListName(text, name);
+        fresh = std::make_shared<const std::string>(std::move(text));
+    }
+    std::lock_guard guard(listLock_);
+    listing_ = false;
+    if (fresh) {
+        list_ = fresh;
+        listAt_ = std::chrono::steady_clock::now();
+    }
+    return fresh;
 }
 
 std::optional<bool> Cluster::takeTokens(const std::string &bucket, double burst,

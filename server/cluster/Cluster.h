@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,10 @@ public:
     bool endOn(const std::string &node, const std::string &name);
     // Every account logged in on any node, sorted; nothing when Redis is unreachable.
     std::optional<std::vector<std::string>> onlineNames();
+    // The online list as the client's text, at most about a second old: one scan of Redis serves
+    // every request of this node meanwhile, and while one worker scans, the others get the last
+    // list. Null when Redis is unreachable and no list is at hand.
+    std::shared_ptr<const std::string> onlineListText();
     // Takes `count` tokens (a negative count gives them back) of the bucket shared by all nodes,
     // which holds `burst` at most and refills at `ratePerSecond`: whether they were there, or
     // nothing when Redis is unreachable.
@@ -90,6 +95,10 @@ private:
     const std::string node_;
     RedisConnection redis_;
     Handlers handlers_;
+    std::mutex listLock_;  // guards the three below
+    std::shared_ptr<const std::string> list_;
+    std::chrono::steady_clock::time_point listAt_;
+    bool listing_ = false;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::atomic<bool> stopping_{false};

@@ -13,11 +13,8 @@ constexpr int32_t kMessagesPerPoll = 100;
 int32_t onlineList(ServerContext &c, const drovik::Job &job, const SessionPtr &) {
     if (c.cluster) {
         // Unreachable: this node's users at least.
-        if (auto names = c.cluster->onlineNames()) {
-            std::string list;
-            for (const std::string &name : *names)
-                AppendOnlineListName(list, name);
-            job.returnString(list);
+        if (auto list = c.cluster->onlineListText()) {
+            job.returnString(*list);
             return DROVIK_EVENT_FINISHED;
         }
     }
