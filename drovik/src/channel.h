@@ -68,8 +68,14 @@ private:
     // Puts bytes on the wire as they are (the TLS records, or plain frames).
     SendResult writeLocked(wire::Frame &bytes);
     void readSecured(wire::FrameAssembler &assembler, ReadHandler done);
-    // Network thread: takes what the socket has, through TLS. False when nothing was there yet.
-    bool absorbAvailable(wire::FrameAssembler &assembler, ReadHandler &done);
+    // What one read through TLS took: nothing yet (taken false), or its outcome.
+    struct Absorbed {
+        bool taken = false;
+        asio::error_code ec;
+        size_t added = 0;
+    };
+    // Network thread: takes what the socket has, through TLS.
+    Absorbed absorbAvailable(wire::FrameAssembler &assembler);
     // Encrypts and writes the frames that waited for the handshake.
     void flushWaitingLocked();
     void startAsyncWrite();
