@@ -117,6 +117,7 @@ private:
                         std::unique_ptr<tls::Session> security);
     void readWelcome(const std::shared_ptr<Attempt> &attempt);
     void decide(Attempt &attempt);
+    bool failed(Attempt &attempt, const asio::error_code &e);
     std::string handshakeFailure(const Attempt &attempt) const;
     void readMore();
     void onRead(const asio::error_code &ec, size_t n);

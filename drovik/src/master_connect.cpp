@@ -157,6 +157,15 @@ void MasterConnection::decide(Attempt &a) {
     a.outcome.set_value();
 }
 
+// Network thread: an error ends the attempt with it; true when it did.
+bool MasterConnection::failed(Attempt &a, const asio::error_code &e) {
+    if (!e)
+        return false;
+    a.failure = e;
+    decide(a);
+    return true;
+}
+
 void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
                                       const asio::ip::tcp::resolver::results_type &endpoints,
                                       std::unique_ptr<tls::Session> security) {
@@ -175,12 +184,8 @@ void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
         [self, attempt, security = std::move(security)](const asio::error_code &e,
                                                         const asio::ip::tcp::endpoint &) mutable {
             Attempt &a = *attempt;
-            if (a.decided)
+            if (a.decided || self->failed(a, e))
                 return;
-            if (e) {
-                a.failure = e;
-                return self->decide(a);
-            }
             a.stage = Attempt::Stage::Handshaking;
             asio::error_code ec;
             asio::ip::tcp::endpoint peer = a.socket.remote_endpoint(ec);
@@ -192,11 +197,9 @@ void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
                 {wire::kMagic, wire::kVersion, static_cast<uint32_t>(self->heartbeat_.intervalMs),
                  static_cast<uint32_t>(self->heartbeat_.timeoutMs), a.options.clientName});
             if (self->channel_->secured() && !self->channel_->startTls())
-                a.failure = Channel::tlsFailed;
-            else if (self->channel_->send(std::move(hello)) != Channel::SendResult::Sent)
-                a.failure = asio::error::broken_pipe;
-            if (a.failure)
-                return self->decide(a);
+                return (void)self->failed(a, Channel::tlsFailed);
+            if (self->channel_->send(std::move(hello)) != Channel::SendResult::Sent)
+                return (void)self->failed(a, asio::error::broken_pipe);
             self->readWelcome(attempt);
         });
 }
@@ -205,12 +208,8 @@ void MasterConnection::readWelcome(const std::shared_ptr<Attempt> &attempt) {
     channel_->readInto(
         assembler_, [self = shared_from_this(), attempt](const asio::error_code &e, size_t) {
             Attempt &a = *attempt;
-            if (a.decided)
+            if (a.decided || self->failed(a, e))
                 return;
-            if (e) {
-                a.failure = e;
-                return self->decide(a);
-            }
             wire::FrameView frame{};
             std::string why;
             switch (self->assembler_.next(frame, why)) {

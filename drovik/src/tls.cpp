@@ -355,7 +355,7 @@ Session::Status Session::fail(const std::string &what, int sslError) {
     return Status::Failed;
 }
 
-Session::Status Session::handshake(std::vector<uint8_t> &) {
+Session::Status Session::handshake() {
     int r = SSL_do_handshake(state_->ssl);
     if (r == 1) {
         established_ = true;
@@ -377,7 +377,7 @@ Session::Status Session::handshake(std::vector<uint8_t> &) {
 Session::Status Session::start(std::vector<uint8_t> &out) {
     ERR_clear_error();
     state_->io = Io{{}, &out};
-    Status s = handshake(out);
+    Status s = handshake();
     state_->io = Io{};
     return s;
 }
@@ -388,7 +388,7 @@ Session::Status Session::absorb(std::span<const uint8_t> in, std::vector<uint8_t
     state_->io = Io{in, &out};
     Status s = Status::Ok;
     if (!established_)
-        s = handshake(out);
+        s = handshake();
     while (s == Status::Ok && established_) {
         std::span<uint8_t> room = sink.prepare();
         size_t got = 0;

@@ -78,7 +78,8 @@ public:
 
 private:
     explicit Session(std::unique_ptr<State> state);
-    Status handshake(std::vector<uint8_t> &out);
+    // Drives the handshake; its records go to the output set up by the caller.
+    Status handshake();
     Status fail(const std::string &what, int sslError);
 
     std::unique_ptr<State> state_;

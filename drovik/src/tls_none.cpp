@@ -39,17 +39,17 @@ Session::Status Session::fail(const std::string &what, int) {
     failure_ = what + ": " + unavailableText();
     return Status::Failed;
 }
-Session::Status Session::handshake(std::vector<uint8_t> &) {
+Session::Status Session::handshake() {
     return fail("TLS", 0);
 }
-Session::Status Session::start(std::vector<uint8_t> &out) {
-    return handshake(out);
+Session::Status Session::start(std::vector<uint8_t> &) {
+    return handshake();
 }
-Session::Status Session::absorb(std::span<const uint8_t>, std::vector<uint8_t> &out, const Sink &) {
-    return handshake(out);
+Session::Status Session::absorb(std::span<const uint8_t>, std::vector<uint8_t> &, const Sink &) {
+    return handshake();
 }
-Session::Status Session::encrypt(std::span<const uint8_t>, std::vector<uint8_t> &out) {
-    return handshake(out);
+Session::Status Session::encrypt(std::span<const uint8_t>, std::vector<uint8_t> &) {
+    return handshake();
 }
 void Session::closeNotify(std::vector<uint8_t> &) {}
 Session::Trust Session::peerTrust() const {
