@@ -311,7 +311,7 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
             return;
         }
     }
-    server_.pool().submit(this, [job = std::move(job)] { runJob(job); });
+    server_.pool().submitHere(this, [job = std::move(job)] { runJob(job); });
 }
 
 void MasterSession::answer(uint64_t jobId, int32_t event) {

@@ -1,5 +1,6 @@
 // The slave side: a SlaveServer listens and keeps its masters; each MasterSession is one master's
-// connection, read by the server's network thread; jobs run on the server's worker pool.
+// connection, read by the server's network thread; jobs run on the server's worker pool. The pool's
+// threads take turns at being the network thread, one at a time (worker_pool.h).
 #ifndef DROVIK_SRC_SLAVE_H
 #define DROVIK_SRC_SLAVE_H
 
@@ -223,11 +224,10 @@ private:
     const intptr_t handle_;
     const tls::ServerIdentity tls_;
     int32_t port_ = 0;
-    asio::io_context io_{1};  // run by one thread only
+    asio::io_context io_{1};  // run by one of the pool's threads at a time
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     asio::ip::tcp::acceptor acceptor_;
     WorkerPool pool_;
-    std::thread network_;
     std::atomic<size_t> largestSignature_{0};
 
     mutable std::mutex lock_;  // guards the fields below

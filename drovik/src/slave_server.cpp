@@ -16,11 +16,9 @@ SlaveServer::SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers
       pool_(workers) {}
 
 SlaveServer::~SlaveServer() {
-    pool_.stop();
     work_.reset();
     io_.stop();
-    if (network_.joinable())
-        network_.join();
+    pool_.stop();
 }
 
 std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_view bindAddress,
@@ -65,7 +63,7 @@ std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_vi
     }
     s->port_ = acceptor.local_endpoint(ec).port();
     s->acceptNext();
-    s->network_ = std::thread([raw = s.get()] { raw->io_.run(); });
+    s->pool_.lead(s->io_);
     return s;
 }
 
@@ -218,10 +216,9 @@ bool SlaveServer::shutdown() {
         std::unique_lock guard(lock_);
         sessionsChanged_.wait(guard, [this] { return sessions_.empty(); });
     }
-    pool_.stop();
     work_.reset();
     io_.stop();
-    network_.join();
+    pool_.stop();
     return true;
 }
 

@@ -2,12 +2,31 @@
 
 namespace drovik {
 namespace {
-thread_local const WorkerPool *tlsPool = nullptr;
+
+struct ThreadRole {
+    const WorkerPool *working = nullptr;  // runs a task of this pool
+    const WorkerPool *leading = nullptr;  // runs this pool's network
+    const void *heldOwner = nullptr;      // a task a network handler left for this thread
+    std::function<void()> held;
+};
+thread_local ThreadRole role;
+
+void runTask(const WorkerPool *pool, std::function<void()> &task) {
+    role.working = pool;
+    try {
+        task();
+    } catch (...) {
+        // Tasks handle their own failures; nothing may end a worker.
+    }
+    task = nullptr;  // release what the task held before waiting again
+    role.working = nullptr;
 }
 
-WorkerPool::WorkerPool(size_t threads) {
-    threads_.reserve(threads);
-    for (size_t i = 0; i < threads; ++i)
+}  // namespace
+
+WorkerPool::WorkerPool(size_t workers) : workers_(workers > 0 ? workers : 1) {
+    threads_.reserve(workers_ + 1);
+    for (size_t i = 0; i < workers_ + 1; ++i)
         threads_.emplace_back([this] { run(); });
 }
 
@@ -15,15 +34,38 @@ WorkerPool::~WorkerPool() {
     stop();
 }
 
-void WorkerPool::submit(const void *owner, std::function<void()> task) {
+void WorkerPool::lead(asio::io_context &network) {
     {
         std::lock_guard guard(lock_);
-        auto &queue = queues_[owner];
-        if (queue.empty())
-            turns_.push_back(owner);
-        queue.push_back(std::move(task));
+        network_ = &network;
+        networkVacant_ = true;
     }
     wake_.notify_one();
+}
+
+void WorkerPool::submit(const void *owner, std::function<void()> task) {
+    int queued = 1;
+    {
+        std::lock_guard guard(lock_);
+        if (role.leading == this && role.held) {
+            // A task held for after the handler was queued first: it keeps its place.
+            queueLocked({role.heldOwner, std::move(role.held)});
+            role.held = nullptr;
+            ++queued;
+        }
+        queueLocked({owner, std::move(task)});
+    }
+    while (queued-- > 0)
+        wake_.notify_one();
+}
+
+void WorkerPool::submitHere(const void *owner, std::function<void()> task) {
+    if (role.leading == this && !role.held) {
+        role.heldOwner = owner;
+        role.held = std::move(task);
+        return;
+    }
+    submit(owner, std::move(task));
 }
 
 void WorkerPool::stop() {
@@ -38,34 +80,122 @@ void WorkerPool::stop() {
 }
 
 bool WorkerPool::onWorkerThread() const {
-    return tlsPool == this;
+    return role.working == this;
+}
+
+void WorkerPool::queueLocked(Task task) {
+    auto &queue = queues_[task.owner];
+    if (queue.empty())
+        turns_.push_back(task.owner);
+    queue.push_back(std::move(task.run));
+}
+
+bool WorkerPool::takeLocked(Task &task) {
+    if (turns_.empty() || running_ >= workers_)
+        return false;
+    const void *owner = turns_.front();
+    turns_.pop_front();
+    auto queue = queues_.find(owner);
+    task.owner = owner;
+    task.run = std::move(queue->second.front());
+    queue->second.pop_front();
+    if (queue->second.empty())
+        queues_.erase(queue);  // an owner that is gone leaves nothing behind
+    else
+        turns_.push_back(owner);  // its next task waits for everyone else's turn
+    return true;
 }
 
 void WorkerPool::run() {
-    tlsPool = this;
     std::unique_lock guard(lock_);
+    bool watcher = false;  // this thread watches the leader's job
     for (;;) {
-        wake_.wait(guard, [this] { return stopping_ || !turns_.empty(); });
-        if (turns_.empty())
-            return;  // stopping, and nothing left to do
-        const void *owner = turns_.front();
-        turns_.pop_front();
-        auto queue = queues_.find(owner);
-        std::function<void()> task = std::move(queue->second.front());
-        queue->second.pop_front();
-        if (queue->second.empty())
-            queues_.erase(queue);  // an owner that is gone leaves nothing behind
-        else
-            turns_.push_back(owner);  // its next task waits for everyone else's turn
-        guard.unlock();
-        try {
-            task();
-        } catch (...) {
-            // Tasks handle their own failures; nothing may end a worker.
+        if (networkVacant_) {
+            networkVacant_ = false;
+            if (watcher)
+                watching_ = watcher = false;
+            leadNetwork(guard);
+            continue;
         }
-        task = nullptr;  // release what the task held before waiting again
-        guard.lock();
+        Task task;
+        if (takeLocked(task)) {
+            if (watcher)
+                watching_ = watcher = false;
+            ++running_;
+            guard.unlock();
+            runTask(this, task.run);
+            guard.lock();
+            --running_;
+            continue;
+        }
+        if (stopping_ && turns_.empty())
+            return;
+        const auto now = Clock::now();
+        if (!watcher && !watching_ && (jobOnLeader_ || now - lastJobOnLeader_ < kWatchFor))
+            watching_ = watcher = true;
+        if (!watcher) {
+            wake_.wait(guard);
+            continue;
+        }
+        if (jobOnLeader_ && now >= jobOnLeaderSince_ + kRescueAfter) {
+            // The job has held the network long enough: read it from here, and let the job's
+            // thread be a worker when the job returns.
+            ++leaderEpoch_;
+            jobOnLeader_ = false;
+            networkVacant_ = true;
+            continue;
+        }
+        if (!jobOnLeader_ && now - lastJobOnLeader_ >= kWatchFor) {
+            watching_ = watcher = false;  // quiet again: sleep until there is work
+            continue;
+        }
+        // Nobody tells the watcher that a job started on the leader (that would cost the wake the
+        // leader spares), so it looks again after at most kRescueAfter.
+        wake_.wait_until(guard,
+                         jobOnLeader_ ? jobOnLeaderSince_ + kRescueAfter : now + kRescueAfter);
     }
+}
+
+void WorkerPool::leadNetwork(std::unique_lock<std::mutex> &guard) {
+    for (;;) {
+        guard.unlock();
+        role.leading = this;
+        const size_t ran = network_->run_one();
+        role.leading = nullptr;
+        Task held{role.heldOwner, std::move(role.held)};
+        role.held = nullptr;
+        guard.lock();
+        if (ran == 0)
+            return;  // the network has stopped for good
+        if (held.run && !runHere(guard, std::move(held)))
+            return;
+    }
+}
+
+bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task) {
+    if (running_ >= workers_ || queues_.count(task.owner) > 0) {
+        // No worker is free to watch, or the owner's earlier tasks wait: it takes its turn.
+        queueLocked(std::move(task));
+        guard.unlock();
+        wake_.notify_one();
+        guard.lock();
+        return true;
+    }
+    ++running_;
+    const uint64_t epoch = leaderEpoch_;
+    jobOnLeader_ = true;
+    jobOnLeaderSince_ = lastJobOnLeader_ = Clock::now();
+    const bool needWatcher = !watching_;
+    guard.unlock();
+    if (needWatcher)
+        wake_.notify_one();
+    runTask(this, task.run);
+    guard.lock();
+    --running_;
+    if (leaderEpoch_ != epoch)
+        return false;  // the watcher took the network meanwhile
+    jobOnLeader_ = false;
+    return true;
 }
 
 }  // namespace drovik

@@ -343,5 +343,38 @@ TEST(WorkerTurns, AConnectionsQueueDelaysAnotherByOneJobAtMost) {
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
 
+// The thread that reads a job runs it itself; a job that does not return soon must not keep the
+// slave from reading: other masters' jobs run and new masters connect meanwhile, every time.
+TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
+    int32_t port = 0;
+    intptr_t slave =
+        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 2, &port, kPlain, "", "", 0);
+    ASSERT_NE(slave, 0);
+    addTestJobs(slave);
+    gate().reset();
+    TestMaster stuck, other;
+    intptr_t stuckConnection = stuck.connect(port, 5, kPlain);
+    intptr_t otherConnection = other.connect(port, 5, kPlain);
+    ASSERT_NE(stuckConnection, 0);
+    ASSERT_NE(otherConnection, 0);
+
+    for (int round = 0; round < 3; ++round) {
+        intptr_t blocked = submit(stuck.handle(), stuckConnection, "Block", Drovik_Parameter_New());
+        ASSERT_TRUE(gate().waitForWaiters(1));
+        intptr_t echoed = submit(other.handle(), otherConnection, "Echo", listOf({"still here"}),
+                                 DROVIK_TYPE_STRING);
+        auto events = Recorder::instance().waitFinal(echoed);
+        ASSERT_TRUE(events.has_value());
+        EXPECT_EQ(events->back().event, DROVIK_EVENT_FINISHED);
+        TestMaster late;
+        EXPECT_NE(late.connect(port, 5, kPlain), 0);
+        EXPECT_FALSE(Recorder::instance().waitFinal(blocked, 0ms).has_value());
+        gate().release();
+        ASSERT_TRUE(Recorder::instance().waitFinal(blocked).has_value());
+        gate().reset();
+    }
+    EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
+}
+
 }  // namespace
 }  // namespace drovik_test
