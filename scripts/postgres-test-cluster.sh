@@ -5,6 +5,8 @@
 # Usage: scripts/postgres-test-cluster.sh start FOLDER   makes and starts it; prints its URL
 #        scripts/postgres-test-cluster.sh url FOLDER     prints the URL of the running cluster
 #        scripts/postgres-test-cluster.sh stop FOLDER    stops it and removes FOLDER
+#        scripts/postgres-test-cluster.sh crash FOLDER   stops it at once, as a crash would
+#        scripts/postgres-test-cluster.sh restart FOLDER starts it again on its port
 # The data is for tests only, so it is not synced to disk (fsync=off): a commit still waits for
 # its log to be written, which is what the tests can observe.
 set -euo pipefail
@@ -12,7 +14,7 @@ set -euo pipefail
 command=${1:-}
 folder=${2:-}
 if [ -z "$command" ] || [ -z "$folder" ]; then
-  echo "usage: $0 start|url|stop FOLDER" >&2
+  echo "usage: $0 start|url|stop|crash|restart FOLDER" >&2
   exit 2
 fi
 
@@ -35,6 +37,14 @@ url() {
   echo "postgresql://ct@127.0.0.1:$(cat "$folder/port")/postgres"
 }
 
+# Starts the server on port $1; fails when it does not come up.
+run_server() {
+  as_owner "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 30 \
+    -o "-c listen_addresses=127.0.0.1 -p $1 -c unix_socket_directories='$folder' \
+        -c fsync=off -c full_page_writes=off -c max_connections=500" \
+    start >/dev/null
+}
+
 case "$command" in
   start)
     mkdir -p "$folder"
@@ -46,10 +56,7 @@ case "$command" in
     # A port that is taken makes the server exit at once; another is tried.
     for attempt in $(seq 20); do
       port=$((20000 + RANDOM % 40000))
-      if as_owner "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 30 \
-        -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories='$folder' \
-            -c fsync=off -c full_page_writes=off -c max_connections=500" \
-        start >/dev/null; then
+      if run_server "$port"; then
         echo "$port" >"$folder/port"
         url
         exit 0
@@ -65,7 +72,11 @@ case "$command" in
       as_owner "$bindir/pg_ctl" -D "$folder/data" -m fast -w stop >/dev/null || true
     fi
     rm -rf "$folder" ;;
+  crash)
+    as_owner "$bindir/pg_ctl" -D "$folder/data" -m immediate -w stop >/dev/null ;;
+  restart)
+    run_server "$(cat "$folder/port")" || { cat "$folder/server.log" >&2; exit 1; } ;;
   *)
-    echo "usage: $0 start|url|stop FOLDER" >&2
+    echo "usage: $0 start|url|stop|crash|restart FOLDER" >&2
     exit 2 ;;
 esac

@@ -97,6 +97,14 @@ void JobDispatch::endRemainingSessions() {
         connectionEnded(session->master);
 }
 
+void JobDispatch::logFailure(const std::string &job, const std::exception &e) {
+    // While the store is down, its availability logs the outage rather than every job refused.
+    auto *store = dynamic_cast<const StoreError *>(&e);
+    if (store && store->kind() == StoreError::Kind::Unavailable && !context_.store.db.reachable())
+        return;
+    LogEvent("job ", job, " failed: ", e.what());
+}
+
 void JobDispatch::add(const std::string &name, const std::string &parameterTypes, Access access,
                       JobHandler handler) {
     {
@@ -119,7 +127,7 @@ void JobDispatch::add(const std::string &name, const std::string &parameterTypes
                               slave_.setTrusted(job.master(), !wasLoggedIn);
                           return result;
                       } catch (const std::exception &e) {
-                          LogEvent("job ", name, " failed: ", e.what());
+                          logFailure(name, e);
                       } catch (...) {
                           LogEvent("job ", name, " failed");
                       }

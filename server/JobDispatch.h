@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -36,6 +37,7 @@ private:
     void connectionStarted(intptr_t master);
     bool allow(intptr_t master, std::string_view job);
     void connectionEnded(intptr_t master);
+    void logFailure(const std::string &job, const std::exception &e);
 
     drovik::Slave &slave_;
     ServerContext &context_;

@@ -100,7 +100,13 @@ int32_t MessageRouter::stream(Session &session, int32_t max,
                               const std::function<bool(std::span<const uint8_t>)> &send) {
     {
         std::lock_guard guard(session.mutex);
-        fillLocked(session);
+        try {
+            fillLocked(session);
+        } catch (const StoreError &e) {
+            // What the inbox holds is streamed all the same; the store is read at the next poll.
+            if (store_.db.reachable())
+                LogEvent("messages of ", session.user, " not read: ", e.what());
+        }
         if (session.inbox.empty())
             return 0;
     }

@@ -172,6 +172,8 @@ public:
     virtual int schemaVersion() = 0;
     // Where the store is, for logs: a file, or a connection string without its password.
     virtual std::string name() const = 0;
+    // False while the database is known not to answer: uses of it are refused at once then.
+    virtual bool reachable() const { return true; }
 
 protected:
     virtual void release(Connection &connection) noexcept = 0;

@@ -62,7 +62,8 @@ std::string PgDisplayName(const std::string &url) {
            (port.empty() ? "" : ":" + port) + "/" + dbname;
 }
 
-PgConnection::PgConnection(const std::string &url) {
+PgConnection::PgConnection(const std::string &url, PgAvailability *availability)
+    : availability_(availability), generation_(availability ? availability->generation() : 0) {
     // Defaults first: the connection string's own settings come after them and win. A server
     // that does not answer is given up on after a few seconds, and a peer that vanished is
     // noticed by keepalives rather than waited for.
@@ -100,18 +101,43 @@ void PgConnection::fail(PGresult *result, std::string_view what) {
     if (text.back() == ' ')
         text += TrimmedMessage(PQerrorMessage(conn_));
     PQclear(result);
-    throw StoreError(text, PQstatus(conn_) == CONNECTION_OK ? StoreError::Kind::Failed
-                                                            : StoreError::Kind::Unavailable);
+    if (PQstatus(conn_) == CONNECTION_OK)
+        throw StoreError(text);
+    if (availability_ && !inTransaction_) {
+        // A session the server ended (terminated by an administrator, say) is no outage; a
+        // server that takes no new connection is. Inside a transaction the next use tells.
+        PQreset(conn_);
+        statements_.clear();
+        if (PQstatus(conn_) == CONNECTION_OK)
+            generation_ = availability_->generation();
+        else
+            availability_->markDown(text);
+    }
+    throw StoreError(text, StoreError::Kind::Unavailable);
 }
 
 void PgConnection::reconnectIfBroken() {
-    if (inTransaction_ || PQstatus(conn_) == CONNECTION_OK)
+    if (inTransaction_)
+        return;
+    bool stale = false;
+    if (availability_) {
+        availability_->check();
+        // The server went away since this connection was made: even if the socket has not
+        // told yet, its session is gone.
+        stale = generation_ != availability_->generation();
+        generation_ = availability_->generation();
+    }
+    if (!stale && PQstatus(conn_) == CONNECTION_OK)
         return;
     PQreset(conn_);
     statements_.clear();  // the server forgot them with the old session
-    if (PQstatus(conn_) != CONNECTION_OK)
-        throw StoreError("store: cannot connect again: " + TrimmedMessage(PQerrorMessage(conn_)),
-                         StoreError::Kind::Unavailable);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const std::string text =
+            "store: cannot connect again: " + TrimmedMessage(PQerrorMessage(conn_));
+        if (availability_)
+            availability_->markDown(text);
+        throw StoreError(text, StoreError::Kind::Unavailable);
+    }
 }
 
 const std::string &PgConnection::prepared(const Sql &sql) {

@@ -1,8 +1,10 @@
 // A connection to a PostgreSQL store: statements prepared once per connection, parameters sent
 // as text (integers, texts) or bytes (blobs), rows received in binary. Every failure is a
-// StoreError; one that left the connection broken is Unavailable. A broken connection connects
-// again at its next use outside a transaction; a statement that failed is never repeated, since
-// it may have taken effect.
+// StoreError; one that left the connection broken is Unavailable, and marks the server down in
+// the availability given, if any. While the server is down, a use outside a transaction is
+// refused at once. A broken connection, or one opened before the latest outage, connects again at
+// its next use outside a transaction; a statement that failed is never repeated, since it may have
+// taken effect.
 #pragma once
 
 #include <libpq-fe.h>
@@ -12,11 +14,13 @@
 #include <vector>
 
 #include "store/Sql.h"
+#include "store/postgres/PgAvailability.h"
 
 class PgConnection : public Connection {
 public:
-    // Connects within a few seconds or fails with an Unavailable StoreError.
-    explicit PgConnection(const std::string &url);
+    // Connects within a few seconds or fails with an Unavailable StoreError (which marks
+    // nothing down: the caller knows whether that is an outage or a wrong connection string).
+    explicit PgConnection(const std::string &url, PgAvailability *availability = nullptr);
     ~PgConnection() override;
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
@@ -37,6 +41,8 @@ private:
 
     PGconn *conn_ = nullptr;
     bool inTransaction_ = false;
+    PgAvailability *availability_;
+    uint64_t generation_ = 0;              // the availability's generation when connected
     std::vector<std::string> statements_;  // by Sql::id(): its prepared name once prepared
 };
 

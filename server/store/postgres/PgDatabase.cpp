@@ -3,8 +3,16 @@
 #include <algorithm>
 
 PgDatabase::PgDatabase(std::string url, size_t poolSize)
-    : url_(std::move(url)), poolSize_(std::max<size_t>(1, poolSize)) {
-    idle_.push_back(std::make_unique<PgConnection>(url_));
+    : url_(std::move(url)),
+      poolSize_(std::max<size_t>(1, poolSize)),
+      availability_(
+          PgDisplayName(url_), [this] { PgConnection probe(url_); },
+          [this] {
+              // Those waiting for a connection are refused now rather than at their time-out.
+              std::lock_guard guard(mutex_);
+              freed_.notify_all();
+          }) {
+    idle_.push_back(std::make_unique<PgConnection>(url_, &availability_));
     open_ = 1;
 }
 
@@ -12,10 +20,17 @@ PgDatabase::~PgDatabase() = default;
 
 Database::Lease PgDatabase::lease() {
     constexpr auto kWait = std::chrono::seconds(10);
+    availability_.check();
     std::unique_lock guard(mutex_);
-    if (!freed_.wait_for(guard, kWait, [&] { return !idle_.empty() || open_ < poolSize_; }))
+    if (!freed_.wait_for(guard, kWait, [&] {
+            return !availability_.up() || !idle_.empty() || open_ < poolSize_;
+        }))
         throw StoreError("store: no connection to " + name() + " came free within 10 s",
                          StoreError::Kind::Unavailable);
+    if (!availability_.up()) {
+        guard.unlock();
+        availability_.refuse();
+    }
     if (!idle_.empty()) {
         PgConnection *connection = idle_.back().release();
         idle_.pop_back();
@@ -23,12 +38,21 @@ Database::Lease PgDatabase::lease() {
     }
     ++open_;
     guard.unlock();
-    try {
-        return Lease(*this, *new PgConnection(url_));
-    } catch (...) {
+    auto giveBack = [&] {
         guard.lock();
         --open_;
         freed_.notify_one();
+    };
+    try {
+        return Lease(*this, *new PgConnection(url_, &availability_));
+    } catch (const StoreError &e) {
+        giveBack();
+        guard.unlock();
+        if (e.kind() == StoreError::Kind::Unavailable)
+            availability_.markDown(e.what());
+        throw;
+    } catch (...) {
+        giveBack();
         throw;
     }
 }
@@ -48,5 +72,5 @@ void PgDatabase::release(Connection &connection) noexcept {
 }
 
 std::unique_ptr<Connection> PgDatabase::connectWriter() {
-    return std::make_unique<PgConnection>(url_);
+    return std::make_unique<PgConnection>(url_, &availability_);
 }

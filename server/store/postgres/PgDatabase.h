@@ -1,6 +1,7 @@
 // A store on a PostgreSQL server, which several server processes may share. The server's
 // threads lease connections from a small pool; one that broke is closed, and the next lease
-// connects anew, so the store comes back by itself once the database server does.
+// connects anew. While the server does not answer, leases are refused at once and the store
+// comes back by itself once the server does (PgAvailability).
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "store/Sql.h"
+#include "store/postgres/PgAvailability.h"
 #include "store/postgres/PgConnection.h"
 
 class PgDatabase : public Database {
@@ -22,7 +24,7 @@ public:
     ~PgDatabase() override;
 
     // Waits for a free connection, or connects one; fails with an Unavailable StoreError when
-    // neither happens within a few seconds.
+    // neither happens within a few seconds, and at once while the server is known to be down.
     Lease lease() override;
     std::unique_ptr<Connection> connectWriter() override;
     // The version is the row of table schema_version; nodes that start together migrate one
@@ -30,6 +32,7 @@ public:
     void migrate() override;
     int schemaVersion() override;
     std::string name() const override { return PgDisplayName(url_); }
+    bool reachable() const override { return availability_.up(); }
 
 protected:
     void release(Connection &connection) noexcept override;
@@ -40,5 +43,6 @@ private:
     std::mutex mutex_;  // guards the fields below
     std::condition_variable freed_;
     std::vector<std::unique_ptr<PgConnection>> idle_;
-    size_t open_ = 0;  // idle and leased
+    size_t open_ = 0;              // idle and leased
+    PgAvailability availability_;  // last: its thread uses the fields above
 };

@@ -1,0 +1,111 @@
+// A node on a PostgreSQL server that goes away: it refuses what needs the store at once instead of
+// waiting, acknowledges nothing it could not store, keeps its logged-in users, says so once in its
+// log, and takes logins again by itself once the server is back. Runs where CT_TEST_POSTGRES_URL
+// says PostgreSQL is installed, on a cluster of the test's own that it crashes and starts again.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <thread>
+
+#include "ServerProcess.h"
+#include "TestClient.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A throw-away cluster made by scripts/postgres-test-cluster.sh.
+class OwnPostgres {
+public:
+    OwnPostgres() {
+        // The cluster runs as an unprivileged user, who must reach its folder.
+        chmod(parent_.path().c_str(), 0755);
+        url_ = script("start");
+    }
+    ~OwnPostgres() { script("stop"); }
+    const std::string &url() const { return url_; }
+    // Stops it at once, as a crash of its machine's database server would.
+    bool crash() { return ok(script("crash")); }
+    bool restart() { return ok(script("restart")); }
+
+private:
+    static bool ok(const std::string &output) { return output != "(failed)"; }
+    // The script's first line of output; "(failed)" when it failed.
+    std::string script(const std::string &command) {
+        const std::string line = "bash '" CT_SOURCE_DIR "/scripts/postgres-test-cluster.sh' " +
+                                 command + " '" + folder().string() + "' 2>/dev/null";
+        FILE *out = popen(line.c_str(), "r");
+        if (!out)
+            return "(failed)";
+        std::string text;
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, out))
+            text += buffer;
+        if (pclose(out) != 0)
+            return "(failed)";
+        return text.substr(0, text.find('\n'));
+    }
+    std::filesystem::path folder() const { return parent_.path() / "postgres"; }
+
+    TempFolder parent_;
+    std::string url_;
+};
+
+size_t Occurrences(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(StoreUnreachable, NodeRefusesAtOnceAcknowledgesNothingAndTakesLoginsAgainByItself) {
+    if (TestPostgresUrl().empty())
+        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL (scripts/test.sh starts a PostgreSQL)";
+    OwnPostgres postgres;
+    ASSERT_NE(postgres.url().rfind("postgresql://", 0), std::string::npos) << postgres.url();
+    TempFolder folder;
+    ServerProcess node(folder.path(), {"--db", postgres.url()});
+    ASSERT_TRUE(node.started()) << node.log();
+    TestMaster master;
+    Client ann(master, node.port());
+    Client ben(master, node.port());
+    ASSERT_TRUE(ann.enter("ann"));
+    ASSERT_EQ(ben.registerAs("ben"), 1);
+    ASSERT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("before")}), 1);
+
+    ASSERT_TRUE(postgres.crash());
+    // Each answer comes before a client's 5 s time-out (event 0): the first job finds the
+    // outage, and the others are refused without waiting for a connection.
+    auto within5s = [&](Client &client, const std::string &job,
+                        const std::vector<drovik::Value> &params) {
+        return master.master.call(client.slave(), job, params, DROVIK_TYPE_LONG, 5s).event;
+    };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(within5s(ben, "User_Login", {std::string("ben"), Digest("password1")}),
+                  DROVIK_EVENT_FAILED);
+    EXPECT_EQ(within5s(ann, "User_SendMessage", {std::string("ben"), std::string("lost")}),
+              DROVIK_EVENT_FAILED)
+        << "never acknowledged";
+    EXPECT_EQ(ann.text("User_GetOnlineUserList"), "ann\n\r") << "ann stays logged in";
+    EXPECT_EQ(Occurrences(node.log(), "store unreachable"), 1u) << node.log();
+    EXPECT_EQ(Occurrences(node.log(), "job User_Login failed"), 0u) << "the outage, not each job";
+
+    ASSERT_TRUE(postgres.restart());
+    int32_t code = 0;
+    for (int i = 0; i < 300 && (code = ben.login("ben")) != 1; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(code, 1);
+    std::smatch refused;
+    const std::string log = node.log();
+    ASSERT_TRUE(std::regex_search(log, refused, std::regex("store reachable again .*; (\\d+) ")))
+        << log;
+    EXPECT_GE(std::stoi(refused[1]), 3) << "at least the logins after the first";
+    EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
+    const std::vector<StreamedMessage> expected = {{"ann", "before"}, {"ann", "after"}};
+    EXPECT_EQ(ben.receiveUntil(2, 5s), expected);
+}
+
+}  // namespace
