@@ -44,7 +44,6 @@ void PgAvailability::markDown(const std::string &reason) {
         if (!up_.load() || stopping_)
             return;
         refused_ = 0;
-        reason_ = reason;
         downSince_ = std::chrono::steady_clock::now();
         generation_.fetch_add(1, std::memory_order_acq_rel);
         up_.store(false, std::memory_order_release);

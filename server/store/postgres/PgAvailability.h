@@ -51,7 +51,6 @@ private:
     std::mutex mutex_;  // guards the fields below
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::string reason_;
     std::chrono::steady_clock::time_point downSince_;
     std::thread thread_;  // last: starts once everything above exists
 };
