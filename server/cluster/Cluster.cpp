@@ -56,7 +56,8 @@ std::string randomNode() {
 RedisAddress addressOf(const std::string &url) {
     auto address = ParseRedisUrl(url);
     if (!address)
-        throw std::invalid_argument("--redis " + url + ": not redis://HOST[:PORT]");
+        // Not the text itself, which may hold a password.
+        throw std::invalid_argument("--redis: not redis://[[USER]:PASSWORD@]HOST[:PORT]");
     return *address;
 }
 
@@ -74,7 +75,9 @@ Cluster::Cluster(const std::string &url, std::string space, std::chrono::seconds
       space_(std::move(space)),
       presence_(presence),
       node_(randomNode()),
-      redis_(address_, "presence") {}
+      redis_(address_, "presence") {
+    CheckRedisCredentials(address_, std::chrono::milliseconds(1000));
+}
 
 std::string Cluster::sessionKey(const std::string &name) const {
     return sessionPrefix_ + name;

@@ -20,7 +20,9 @@
 
 class Cluster {
 public:
-    // Throws std::invalid_argument for a URL that is not redis://HOST[:PORT]. Connects lazily.
+    // Throws std::invalid_argument for a URL that is not redis://[[USER]:PASSWORD@]HOST[:PORT],
+    // and std::runtime_error when Redis refuses its password or wants one it lacks; a Redis that
+    // does not answer yet is connected to later.
     // Every key and channel starts with `space` and a colon, so that several communities can
     // share one Redis.
     Cluster(const std::string &url, std::string space, std::chrono::seconds presence);

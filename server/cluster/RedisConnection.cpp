@@ -1,8 +1,39 @@
 #include "RedisConnection.h"
 
 #include <charconv>
+#include <stdexcept>
 
 #include "Log.h"
+
+namespace {
+
+// %XX escapes decoded; nothing for a broken escape.
+std::optional<std::string> PercentDecoded(std::string_view text) {
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        unsigned value = 0;
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        auto [end, error] = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+        if (error != std::errc() || end != text.data() + i + 3)
+            return std::nullopt;
+        decoded += static_cast<char>(value);
+        i += 2;
+    }
+    return decoded;
+}
+
+bool IsReplyError(const redisReply *reply, std::string &error) {
+    if (reply && reply->type == REDIS_REPLY_ERROR)
+        error = std::string(reply->str, reply->len);
+    return reply && reply->type == REDIS_REPLY_ERROR;
+}
+
+}  // namespace
 
 std::optional<RedisAddress> ParseRedisUrl(std::string_view url) {
     constexpr std::string_view scheme = "redis://";
@@ -12,6 +43,19 @@ std::optional<RedisAddress> ParseRedisUrl(std::string_view url) {
     if (!rest.empty() && rest.back() == '/')
         rest.remove_suffix(1);
     RedisAddress address;
+    if (size_t at = rest.rfind('@'); at != std::string_view::npos) {
+        std::string_view credentials = rest.substr(0, at);
+        rest = rest.substr(at + 1);
+        const size_t colon = credentials.find(':');
+        if (colon == std::string_view::npos)
+            return std::nullopt;  // a user without a password means nothing to AUTH
+        auto user = PercentDecoded(credentials.substr(0, colon));
+        auto password = PercentDecoded(credentials.substr(colon + 1));
+        if (!user || !password || password->empty())
+            return std::nullopt;
+        address.user = std::move(*user);
+        address.password = std::move(*password);
+    }
     std::string_view host = rest;
     if (size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
         host = rest.substr(0, colon);
@@ -44,7 +88,43 @@ RedisContextPtr ConnectRedis(const RedisAddress &address, std::chrono::milliseco
         error = "cannot set the time-out";
         return nullptr;
     }
+    if (!address.password.empty()) {
+        std::vector<const char *> argv = {"AUTH"};
+        std::vector<size_t> lengths = {4};
+        if (!address.user.empty()) {
+            argv.push_back(address.user.data());
+            lengths.push_back(address.user.size());
+        }
+        argv.push_back(address.password.data());
+        lengths.push_back(address.password.size());
+        RedisReply reply(static_cast<redisReply *>(redisCommandArgv(
+            context.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
+        if (!reply) {
+            error = context->errstr;
+            return nullptr;
+        }
+        if (IsReplyError(reply.get(), error)) {
+            error = "AUTH refused: " + error;
+            return nullptr;
+        }
+    }
     return context;
+}
+
+void CheckRedisCredentials(const RedisAddress &address, std::chrono::milliseconds timeout) {
+    std::string error;
+    RedisContextPtr context = ConnectRedis(address, timeout, error);
+    const std::string where = address.host + ":" + std::to_string(address.port);
+    if (!context) {
+        if (error.starts_with("AUTH refused"))
+            throw std::runtime_error("Redis at " + where + " refused the password of --redis (" +
+                                     error + ")");
+        return;
+    }
+    RedisReply reply(static_cast<redisReply *>(redisCommand(context.get(), "PING")));
+    if (IsReplyError(reply.get(), error) && error.starts_with("NOAUTH"))
+        throw std::runtime_error("Redis at " + where +
+                                 " needs a password: redis://:PASSWORD@HOST:PORT (" + error + ")");
 }
 
 RedisConnection::RedisConnection(RedisAddress address, std::string purpose,

@@ -16,9 +16,12 @@
 struct RedisAddress {
     std::string host;
     int port = 6379;
+    // Sent with AUTH after every connect when the password is not empty; the user too, when set.
+    std::string user, password;
 };
 
-// redis://HOST[:PORT]; nothing for anything else.
+// redis://[[USER]:PASSWORD@]HOST[:PORT], the user and password percent-encoded where needed;
+// nothing for anything else.
 std::optional<RedisAddress> ParseRedisUrl(std::string_view url);
 
 struct RedisReplyFree {
@@ -31,10 +34,15 @@ struct RedisContextFree {
 };
 using RedisContextPtr = std::unique_ptr<redisContext, RedisContextFree>;
 
-// Connects within `timeout` and sets it as the time-out of every later read and write; null when
-// the connection failed, `error` then says why.
+// Connects within `timeout`, sets it as the time-out of every later read and write, and
+// authenticates when the address has a password; null when any of that failed, `error` then
+// says why.
 RedisContextPtr ConnectRedis(const RedisAddress &address, std::chrono::milliseconds timeout,
                              std::string &error);
+// Connects once and sends PING. Throws when Redis refuses the address's password, or asks for
+// one that it lacks: a mistake in the node's settings, which no waiting mends. A Redis that cannot
+// be reached now passes (the node connects again by itself later).
+void CheckRedisCredentials(const RedisAddress &address, std::chrono::milliseconds timeout);
 
 class RedisConnection {
 public:

@@ -264,10 +264,13 @@ public:
         close(fd);
     }
     ~OwnRedis() { stop(); }
-    std::string url() const { return "redis://127.0.0.1:" + std::to_string(port_); }
+    // `credentials`: "", ":PASSWORD@" or "USER:PASSWORD@".
+    std::string url(const std::string &credentials = "") const {
+        return "redis://" + credentials + "127.0.0.1:" + std::to_string(port_);
+    }
 
-    // True once it answers.
-    bool start() {
+    // True once it answers. With a password, it refuses commands until one authenticates.
+    bool start(const std::string &password = "") {
         std::vector<std::string> args = {"redis-server",
                                          "--bind",
                                          "127.0.0.1",
@@ -279,6 +282,8 @@ public:
                                          "no",
                                          "--dir",
                                          folder_.path().string()};
+        if (!password.empty())
+            args.insert(args.end(), {"--requirepass", password});
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
@@ -410,6 +415,40 @@ TEST(RedisUnreachable, NodeRefusesLoginsKeepsItsUsersAndConnectsAgainByItself) {
         std::this_thread::sleep_for(50ms);
     EXPECT_EQ(ben.text("User_GetOnlineUserList"), "ann\n\rben\n\r");
     EXPECT_TRUE(node.running());
+}
+
+TEST(RedisWithPassword, NodesAuthenticateAndAWrongPasswordIsAStartUpError) {
+    if (TestPostgresUrl().empty() || RedisUrl().empty())
+        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL and CT_TEST_REDIS_URL "
+                        "(scripts/test.sh starts a PostgreSQL and a Redis for the tests)";
+    OwnRedis redis;
+    ASSERT_TRUE(redis.start("pass word%"));
+    const std::string db = NewPostgresDatabase();
+    // The password alone, and the default user's name with it, percent-encoded.
+    TempFolder folders[2];
+    ServerProcess first(folders[0].path(), {"--db", db, "--redis", redis.url(":pass%20word%25@")});
+    ServerProcess second(folders[1].path(),
+                         {"--db", db, "--redis", redis.url("default:pass%20word%25@")});
+    ASSERT_TRUE(first.started()) << first.log();
+    ASSERT_TRUE(second.started()) << second.log();
+    TestMaster master;
+    Client ann(master, first.port());
+    ASSERT_TRUE(ann.enter("ann"));
+    Client annElsewhere(master, second.port());
+    EXPECT_EQ(annElsewhere.login("ann"), 4) << "the claim went through Redis";
+
+    const std::pair<std::string, std::string> refusals[] = {
+        {redis.url(":wrong@"), "refused the password"},
+        {redis.url(), "needs a password"},
+    };
+    for (const auto &[url, reason] : refusals) {
+        TempFolder folder;
+        ServerProcess node(folder.path(), {"--db", db, "--redis", url});
+        EXPECT_FALSE(node.started()) << url;
+        EXPECT_EQ(node.waitForExit(10s), 1) << url;
+        EXPECT_NE(node.log().find(reason), std::string::npos) << node.log();
+        EXPECT_EQ(node.log().find("wrong@"), std::string::npos) << "no password in the log";
+    }
 }
 
 }  // namespace

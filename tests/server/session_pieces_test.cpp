@@ -1,5 +1,5 @@
-// The pieces behind the jobs: names, the streamed layout, inboxes, rate limits, and moving
-// messages between sessions and the store while users log in and out.
+// The pieces behind the jobs: names, the streamed layout, Redis addresses, inboxes, rate limits,
+// and moving messages between sessions and the store while users log in and out.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include "RateLimit.h"
 #include "ServerProcess.h"
 #include "UserName.h"
+#include "cluster/RedisConnection.h"
 #include "store/Store.h"
 
 namespace {
@@ -35,6 +36,28 @@ TEST(ChatMessage, EmptyPartsStillCarryTheirZeroByte) {
     EXPECT_EQ(block[5], 301 >> 8);
     EXPECT_EQ(block[10], 0);
     EXPECT_EQ(block.back(), 0);
+}
+
+TEST(RedisUrl, CredentialsArePercentDecodedAndBrokenOnesRefused) {
+    auto plain = ParseRedisUrl("redis://cache.example:6380/");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->host, "cache.example");
+    EXPECT_EQ(plain->port, 6380);
+    EXPECT_TRUE(plain->password.empty());
+    auto withUser = ParseRedisUrl("redis://node%3A1:p%40ss:word@10.0.0.1");
+    ASSERT_TRUE(withUser);
+    EXPECT_EQ(withUser->user, "node:1");
+    EXPECT_EQ(withUser->password, "p@ss:word");
+    EXPECT_EQ(withUser->host, "10.0.0.1");
+    EXPECT_EQ(withUser->port, 6379);
+    auto passwordOnly = ParseRedisUrl("redis://:secret@localhost:7000");
+    ASSERT_TRUE(passwordOnly);
+    EXPECT_TRUE(passwordOnly->user.empty());
+    EXPECT_EQ(passwordOnly->password, "secret");
+    for (const char *bad :
+         {"redis://user@host", "redis://:@host", "redis://:pw%2@host", "redis://:pw%zz@host",
+          "redis://:pw@", "redis://:pw@host:0", "http://:pw@host:6379"})
+        EXPECT_FALSE(ParseRedisUrl(bad)) << bad;
 }
 
 TEST(Inbox, IsAWindowOverTheStoreForPrivateMessages) {
