@@ -49,8 +49,10 @@ struct ReplySignal {
     intptr_t AwaitedJob = 0;    // the job the running request waits for; 0: none
     intptr_t AwaitedSlave = 0;  // the connection it was submitted to
     int32_t AwaitedType = 0;    // the ReplyType it asked for
-    int32_t Outcome = 0;        // 0 while waiting; then the JobEvent or ReplyOutcome_Unreadable
-    int32_t Interruption = 0;   // a connection event that arrived during the submission
+    // 0 while waiting; then the JobEvent or ReplyOutcome_Unreadable. Written under Lock; read
+    // without it by a request that looks for its reply before it sleeps.
+    std::atomic<int32_t> Outcome{0};
+    int32_t Interruption = 0;  // a connection event that arrived during the submission
     std::vector<EarlyJobEvent> Early;
 };
 

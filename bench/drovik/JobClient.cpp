@@ -3,6 +3,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "Network/CT/SpinWait.h"
 #include "drovik.h"
 
 namespace {
@@ -55,7 +56,10 @@ JobClient::Clock::time_point JobClient::call() {
     if (Drovik_Master_DoJob(master_, "Ping", slave_, 0, &replyCallback, DROVIK_TYPE_LONG, 0, 0, 0,
                             0, 0, 0, 1) == 0)
         throw std::runtime_error("job refused: " + lastError(master_));
-    if (!waiter_.done.try_acquire_for(std::chrono::seconds(5)))
+    // As the client's requests do: a short look for the outcome before sleeping.
+    const bool quick =
+        SpinBriefly([&] { return waiter_.done.try_acquire(); }, std::chrono::microseconds(50));
+    if (!quick && !waiter_.done.try_acquire_for(std::chrono::seconds(5)))
         throw std::runtime_error("job: no outcome within 5 s");
     if (waiter_.event != DROVIK_EVENT_FINISHED)
         throw std::runtime_error("job ended with event " + std::to_string(waiter_.event));

@@ -1,5 +1,6 @@
 // A master with one connection and one waiting caller, as the client works: it submits a blocking
-// job with a 4-byte reply and sleeps until the outcome's callback wakes it.
+// job with a 4-byte reply, looks for the outcome for up to 50 us, then sleeps until the outcome's
+// callback wakes it.
 #pragma once
 
 #include <chrono>
