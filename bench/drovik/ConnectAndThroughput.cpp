@@ -32,7 +32,7 @@ using Clients = std::vector<std::unique_ptr<JobClient>>;
 Clients openClients(int32_t port, int32_t transport, const std::string &known) {
     Clients clients;
     for (int i = 0; i < kMasters; ++i)
-        clients.push_back(std::make_unique<JobClient>(port, transport, known));
+        clients.push_back(std::make_unique<JobClient>(port, transport, known, false));
     return clients;
 }
 

@@ -33,7 +33,9 @@ std::string lastError(intptr_t master) {
 
 }  // namespace
 
-JobClient::JobClient(int32_t port, int32_t transport, const std::string &knownServersFile) {
+JobClient::JobClient(int32_t port, int32_t transport, const std::string &knownServersFile,
+                     bool lookFirst)
+    : lookFirst_(lookFirst) {
     master_ = Drovik_Master_Init(nullptr);
     if (master_ == 0)
         throw std::runtime_error("master: " + lastError(0));
@@ -57,8 +59,8 @@ JobClient::Clock::time_point JobClient::call() {
                             0, 0, 0, 1) == 0)
         throw std::runtime_error("job refused: " + lastError(master_));
     // As the client's requests do: a short look for the outcome before sleeping.
-    const bool quick =
-        SpinBriefly([&] { return waiter_.done.try_acquire(); }, std::chrono::microseconds(50));
+    const bool quick = lookFirst_ && SpinBriefly([&] { return waiter_.done.try_acquire(); },
+                                                 std::chrono::microseconds(50));
     if (!quick && !waiter_.done.try_acquire_for(std::chrono::seconds(5)))
         throw std::runtime_error("job: no outcome within 5 s");
     if (waiter_.event != DROVIK_EVENT_FINISHED)

@@ -14,7 +14,10 @@ public:
 
     // Connects a master of its own to the slave at 127.0.0.1:port with the given transport,
     // pinning keys in knownServersFile. Throws std::runtime_error with the library's text.
-    JobClient(int32_t port, int32_t transport, const std::string &knownServersFile);
+    // lookFirst: the short look before sleeping that one client's requests take; false for many
+    // masters in one process, which would only take each other's cores.
+    JobClient(int32_t port, int32_t transport, const std::string &knownServersFile,
+              bool lookFirst = true);
     ~JobClient();
     JobClient(const JobClient &) = delete;
     JobClient &operator=(const JobClient &) = delete;
@@ -33,5 +36,6 @@ public:
 
 private:
     intptr_t master_ = 0, slave_ = 0;
+    bool lookFirst_ = true;
     Waiter waiter_;
 };
