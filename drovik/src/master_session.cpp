@@ -311,7 +311,12 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
             return;
         }
     }
-    server_.pool().submitHere(this, [job = std::move(job)] { runJob(job); });
+    const bool quick = job->definition->timing->quick();
+    auto run = [job = std::move(job)] { runJob(job); };
+    if (quick)
+        server_.pool().submitHere(this, std::move(run));
+    else
+        server_.pool().submit(this, std::move(run));
 }
 
 void MasterSession::answer(uint64_t jobId, int32_t event) {

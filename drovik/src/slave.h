@@ -34,11 +34,26 @@ namespace drovik {
 class SlaveServer;
 struct SlaveJob;
 
+// How long a job's handler typically runs: a moving average of its recent runs. A quick job runs on
+// the thread that read it; a slow one goes to a worker at once, so that it does not hold the
+// network until the pool's watcher takes it over.
+class JobTiming {
+public:
+    static constexpr uint32_t kQuickMicros = 100;
+
+    bool quick() const { return typicalMicros_.load(std::memory_order_relaxed) < kQuickMicros; }
+    void record(std::chrono::steady_clock::duration ran);
+
+private:
+    std::atomic<uint32_t> typicalMicros_{0};
+};
+
 struct JobDefinition {
     std::string name;
     Drovik_JobHandler handler = nullptr;
     std::string signature;
     intptr_t userData = 0;
+    std::shared_ptr<JobTiming> timing = std::make_shared<JobTiming>();
 };
 
 class MasterSession : public std::enable_shared_from_this<MasterSession> {

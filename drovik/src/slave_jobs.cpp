@@ -1,5 +1,7 @@
 // A job on a worker: access check, handler, its value from the Return_ family, the messages it
 // streams, and the one outcome sent to the master.
+#include <algorithm>
+
 #include "handle_table.h"
 #include "slave.h"
 
@@ -48,7 +50,9 @@ void runJob(const std::shared_ptr<SlaveJob> &job) {
     MasterSession &session = *job->session;
     SlaveServer &server = session.server();
     runningJobs().insert(job->handle, job);
+    const auto started = std::chrono::steady_clock::now();
     int32_t outcome = runHandler(*job, server, session);
+    job->definition->timing->record(std::chrono::steady_clock::now() - started);
     runningJobs().take(job->handle);
 
     wire::Frame frame;
@@ -66,6 +70,16 @@ void runJob(const std::shared_ptr<SlaveJob> &job) {
         }
     }
     session.jobFinished(std::move(frame));
+}
+
+void JobTiming::record(std::chrono::steady_clock::duration ran) {
+    // A quarter of each new run: a job that turns slow is sent to the workers after a run or two,
+    // and one slow run among quick ones does not.
+    const int64_t micros = std::min<int64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(ran).count(), 10'000'000);
+    const int64_t typical = typicalMicros_.load(std::memory_order_relaxed);
+    typicalMicros_.store(static_cast<uint32_t>(typical + (micros - typical) / 4),
+                         std::memory_order_relaxed);
 }
 
 bool setJobValue(intptr_t handle, int32_t type, std::span<const uint8_t> bytes) {

@@ -343,8 +343,10 @@ TEST(WorkerTurns, AConnectionsQueueDelaysAnotherByOneJobAtMost) {
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
 
-// The thread that reads a job runs it itself; a job that does not return soon must not keep the
-// slave from reading: other masters' jobs run and new masters connect meanwhile, every time.
+// The thread that reads a quick job runs it itself, and a job is taken for quick until it has run.
+// A job that does not return must not keep the slave from reading: other masters' jobs run and new
+// masters connect meanwhile, the first time (the network is taken over from it) and after (it goes
+// to a worker).
 TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
     int32_t port = 0;
     intptr_t slave =
