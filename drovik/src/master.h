@@ -22,6 +22,13 @@
 #include "drovik.h"
 #include "errors.h"
 
+// Asio picks its own thread type by whether <pthread.h> came before it, and MinGW's <thread> brings
+// it in; the build tells Asio once for every file (drovik/CMakeLists.txt). A file left to choose
+// otherwise gives an io_context a timer thread of one kind that is joined as the other.
+#if defined(_WIN32) && defined(_POSIX_THREADS) && !defined(ASIO_HAS_PTHREADS)
+#error "Asio was configured before <pthread.h>: the build must define ASIO_HAS_PTHREADS"
+#endif
+
 namespace drovik {
 
 struct HeartbeatSettings {
