@@ -1,5 +1,6 @@
 #include "channel.h"
 
+#include <algorithm>
 #include <array>
 
 namespace drovik {
@@ -126,40 +127,42 @@ void Channel::readInto(wire::FrameAssembler &assembler, ReadHandler done) {
                    [ec = deferred_, done = std::move(done)] { done(ec, 0); });
         return;
     }
-    // As Asio's own reads do, what has arrived already is taken at once, which spares a turn
-    // through the reactor (and an epoll_ctl); the outcome still comes from the io_context.
-    Absorbed now = absorbAvailable(assembler);
-    if (now.taken) {
-        asio::post(socket_.get_executor(),
-                   [now, done = std::move(done)] { done(now.ec, now.added); });
-        return;
-    }
     readSecured(assembler, std::move(done));
 }
 
 void Channel::readSecured(wire::FrameAssembler &assembler, ReadHandler done) {
-    socket_.async_wait(asio::socket_base::wait_read,
-                       [self = shared_from_this(), &assembler,
-                        done = std::move(done)](const asio::error_code &ec) mutable {
-                           if (ec)
-                               return done(ec, 0);
-                           Absorbed now = self->absorbAvailable(assembler);
-                           if (now.taken)
-                               return done(now.ec, now.added);
-                           self->readSecured(assembler, std::move(done));
-                       });
+    // A read of a few bytes into the connection's own small buffer, not a wait for readability:
+    // Asio tries a read at once, and a read that must wait leaves the socket's registration with
+    // the reactor as it is, where a wait re-arms it, and with it a writable socket's edge, on
+    // every read (a spurious wake-up of the network thread per frame). The rest of what has
+    // arrived is taken into the thread's large buffer.
+    socket_.async_read_some(asio::buffer(firstBytes_),
+                            [self = shared_from_this(), &assembler, done = std::move(done)](
+                                const asio::error_code &ec, size_t n) {
+                                if (ec)
+                                    return done(ec, 0);
+                                Absorbed now = self->absorbArrived(assembler, n);
+                                done(now.ec, now.added);
+                            });
 }
 
-Channel::Absorbed Channel::absorbAvailable(wire::FrameAssembler &assembler) {
-    // One buffer per network thread, not one per connection: a connection between reads holds
-    // no bytes of its peer's in flight.
-    static thread_local std::array<uint8_t, kSecuredReadBytes> arrived;
-    asio::error_code ec;
-    size_t n = socket_.read_some(asio::buffer(arrived), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again)
-        return {false, {}, 0};
-    if (ec)
-        return {true, ec, 0};
+Channel::Absorbed Channel::absorbArrived(wire::FrameAssembler &assembler, size_t first) {
+    // One large buffer per network thread, not one per connection: a connection between reads
+    // holds no bytes of its peer's in flight beyond its small first buffer.
+    static thread_local std::array<uint8_t, kSecuredReadBytes> more;
+    std::span<const uint8_t> arrived(firstBytes_.data(), first);
+    asio::error_code later;  // an end met after the first bytes: it follows them
+    if (first == firstBytes_.size()) {
+        std::copy_n(firstBytes_.begin(), first, more.begin());
+        asio::error_code ec;
+        size_t n = socket_.read_some(asio::buffer(more.data() + first, more.size() - first), ec);
+        if (ec) {
+            n = 0;
+            if (ec != asio::error::would_block && ec != asio::error::try_again)
+                later = ec;
+        }
+        arrived = std::span<const uint8_t>(more.data(), first + n);
+    }
     size_t added = 0;
     asio::error_code end;
     {
@@ -174,7 +177,7 @@ Channel::Absorbed Channel::absorbAvailable(wire::FrameAssembler &assembler) {
                                         added += k;
                                     }};
             wire::Frame owed;  // handshake answers, alerts
-            auto status = tls_->absorb(std::span<const uint8_t>(arrived.data(), n), owed, sink);
+            auto status = tls_->absorb(arrived, owed, sink);
             if (!owed.empty())
                 writeLocked(owed);
             if (status == tls::Session::Status::Failed) {
@@ -187,12 +190,14 @@ Channel::Absorbed Channel::absorbAvailable(wire::FrameAssembler &assembler) {
             }
         }
     }
+    if (!end)
+        end = later;
     // Frames that came with the end are delivered first; the end follows at the next read.
     if (end && added > 0) {
         deferred_ = end;
         end = {};
     }
-    return {true, end, added};
+    return {end, added};
 }
 
 Channel::SendResult Channel::writeLocked(wire::Frame &frame) {

@@ -11,6 +11,7 @@
 #ifndef DROVIK_SRC_CHANNEL_H
 #define DROVIK_SRC_CHANNEL_H
 
+#include <array>
 #include <asio.hpp>
 #include <functional>
 #include <memory>
@@ -68,14 +69,14 @@ private:
     // Puts bytes on the wire as they are (the TLS records, or plain frames).
     SendResult writeLocked(wire::Frame &bytes);
     void readSecured(wire::FrameAssembler &assembler, ReadHandler done);
-    // What one read through TLS took: nothing yet (taken false), or its outcome.
+    // What one read through TLS took.
     struct Absorbed {
-        bool taken = false;
         asio::error_code ec;
         size_t added = 0;
     };
-    // Network thread: takes what the socket has, through TLS.
-    Absorbed absorbAvailable(wire::FrameAssembler &assembler);
+    // Network thread: decrypts the `first` bytes a read put into firstBytes_, with what else has
+    // arrived when they filled it.
+    Absorbed absorbArrived(wire::FrameAssembler &assembler, size_t first);
     // Encrypts and writes the frames that waited for the handshake.
     void flushWaitingLocked();
     void startAsyncWrite();
@@ -83,6 +84,7 @@ private:
     void shutdownSending();
 
     asio::ip::tcp::socket socket_;
+    std::array<uint8_t, 256> firstBytes_{};    // a secured read's first bytes (network thread)
     const std::unique_ptr<tls::Session> tls_;  // guarded by lock_
     mutable std::mutex lock_;
     std::vector<wire::Frame> waiting_;  // plain frames waiting for the TLS handshake
