@@ -35,7 +35,7 @@ public:
     // How long a job may keep the network from being read before another thread reads it.
     static constexpr std::chrono::microseconds kRescueAfter{1000};
     // How long after the last job on the leader the watcher keeps polling.
-    static constexpr std::chrono::milliseconds kWatchFor{100};
+    static constexpr std::chrono::milliseconds kWatchFor{20};
 
     // At most `workers` tasks run at once; one thread more is started for the network.
     explicit WorkerPool(size_t workers);
