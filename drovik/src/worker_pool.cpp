@@ -161,6 +161,12 @@ void WorkerPool::leadNetwork(std::unique_lock<std::mutex> &guard) {
         guard.unlock();
         role.leading = this;
         const size_t ran = network_->run_one();
+        // Before a job runs here, what else the network has ready is taken: a handler that holds a
+        // job of its own sends both to the workers (see submit), so a busy network keeps every
+        // thread at work and a quiet one keeps the job here.
+        for (int more = 0; ran > 0 && role.held && more < kLookAhead; ++more)
+            if (network_->poll_one() == 0)
+                break;
         role.leading = nullptr;
         Task held{role.heldOwner, std::move(role.held)};
         role.held = nullptr;

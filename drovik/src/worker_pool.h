@@ -7,12 +7,13 @@
 // queue.
 //
 // Leader and followers: the thread that runs the network (the leader) and reads a job may run that
-// job itself, right after the read's handler returns, instead of waking a worker for it and going
-// back to sleep in the reactor. That spares a job two thread hand-offs (the wake of a worker, and
-// the leader's own sleep before the reply). While the leader runs a job nobody reads the network,
-// so an idle thread watches: a job that runs longer than kRescueAfter loses the network to the
-// watcher, and its thread becomes a worker once the job returns. The watcher only polls while jobs
-// have run on the leader in the last kWatchFor; an idle slave sleeps.
+// job itself, right after the read's handler returns, when nothing else of the network is ready,
+// instead of waking a worker for it and going back to sleep in the reactor. That spares a job two
+// thread hand-offs (the wake of a worker, and the leader's own sleep before the reply). While the
+// leader runs a job nobody reads the network, so an idle thread watches: a job that runs longer
+// than kRescueAfter loses the network to the watcher, and its thread becomes a worker once the job
+// returns. The watcher only polls while jobs have run on the leader in the last kWatchFor; an idle
+// slave sleeps.
 #ifndef DROVIK_SRC_WORKER_POOL_H
 #define DROVIK_SRC_WORKER_POOL_H
 
@@ -34,6 +35,8 @@ public:
     using Clock = std::chrono::steady_clock;
     // How long a job may keep the network from being read before another thread reads it.
     static constexpr std::chrono::microseconds kRescueAfter{1000};
+    // How many ready network handlers the leader runs before a job it holds, at the most.
+    static constexpr int kLookAhead = 8;
     // How long after the last job on the leader the watcher keeps polling.
     static constexpr std::chrono::milliseconds kWatchFor{20};
 
