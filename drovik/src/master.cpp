@@ -4,6 +4,29 @@
 
 namespace drovik {
 
+void NetworkThread::start(const MasterShared *master) {
+    thread_ = std::thread([this, master] { serve(master); });
+}
+
+void NetworkThread::serve(const MasterShared *master) {
+    id_.store(std::this_thread::get_id());
+    MasterConnection::markNetworkThread(master);
+    io_.run();  // until stop() lets it end and every connection has closed
+    {
+        std::lock_guard guard(lock_);
+        finished_ = true;
+    }
+    // What was posted after run() had returned, but before the above, was taken: it runs now.
+    io_.restart();
+    io_.run();
+}
+
+void NetworkThread::stop() {
+    work_.reset();
+    if (thread_.joinable())
+        thread_.join();
+}
+
 Master::Master(Drovik_LogCallback log) : shared_(std::make_shared<MasterShared>()) {
     shared_->log = log;
 }
@@ -24,9 +47,7 @@ std::shared_ptr<NetworkThread> Master::pickNetworkThread() {
         network = least;
     } else {
         network = std::make_shared<NetworkThread>();
-        network->thread = std::thread([raw = network.get(), master = shared_.get()] {
-            MasterConnection::runNetworkThread(*raw, master);
-        });
+        network->start(shared_.get());
         network_.push_back(network);
     }
     network->connections.fetch_add(1);
@@ -128,10 +149,8 @@ void Master::close() {
         c->remove();
     connections.clear();
     // Every connection is closed: each thread runs what is left of their handlers, then ends.
-    for (auto &n : network) {
-        n->work.reset();
-        n->thread.join();
-    }
+    for (auto &n : network)
+        n->stop();
 }
 
 }  // namespace drovik

@@ -36,15 +36,50 @@ struct HeartbeatSettings {
     int32_t timeoutMs = 5000;
 };
 
+struct MasterShared;
+
 // One network thread of a master and the io_context it runs. Every handler of a connection runs
 // on its thread, one at a time, so a connection's own state needs no lock.
-struct NetworkThread {
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work{asio::make_work_guard(io)};
-    std::thread thread;
+class NetworkThread {
+public:
+    NetworkThread() = default;
+    NetworkThread(const NetworkThread &) = delete;
+    NetworkThread &operator=(const NetworkThread &) = delete;
+
+    // Starts the thread for the master's connections. Once, under the master's lock.
+    void start(const MasterShared *master);
+    // Lets the thread end once its connections are closed, and waits for it. Once, never on the
+    // thread itself.
+    void stop();
+
+    // Queues f for the thread. False, with f dropped, once the thread has stopped running what is
+    // posted: a caller must then not wait for f, and may do its work itself, as no handler of the
+    // thread's connections runs any more. Any thread.
+    template <class F>
+    bool post(F &&f) {
+        std::lock_guard guard(lock_);
+        if (finished_)
+            return false;
+        asio::post(io_, std::forward<F>(f));
+        return true;
+    }
+
+    bool isCurrent() const { return id_.load() == std::this_thread::get_id(); }
+    // For the sockets and timers of its connections.
+    asio::io_context &io() { return io_; }
+
     std::atomic<size_t> connections{0};  // live connections on this thread
 
-    bool isCurrent() const { return std::this_thread::get_id() == thread.get_id(); }
+private:
+    // The body of the thread.
+    void serve(const MasterShared *master);
+
+    asio::io_context io_{1};
+    asio::executor_work_guard<asio::io_context::executor_type> work_{asio::make_work_guard(io_)};
+    std::thread thread_;
+    std::atomic<std::thread::id> id_{};  // set by the thread itself before it runs anything
+    std::mutex lock_;
+    bool finished_ = false;  // under lock_: what is posted from now on would never run
 };
 
 // What a master's connections need of their master.
@@ -106,8 +141,8 @@ public:
     static bool onThreadOf(const MasterShared *master);
     // True on a network thread of any master.
     static bool onAnyConnectionThread();
-    // The body of a master's network thread.
-    static void runNetworkThread(NetworkThread &network, const MasterShared *master);
+    // Marks the calling thread as a network thread of the master, for good.
+    static void markNetworkThread(const MasterShared *master);
 
 private:
     struct PendingJob {

@@ -119,7 +119,7 @@ std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterS
 
     std::shared_ptr<MasterConnection> c(
         new MasterConnection(std::move(master), options.heartbeat, network));
-    auto attempt = std::make_shared<Attempt>(network->io, options);
+    auto attempt = std::make_shared<Attempt>(network->io(), options);
     if (security)
         security->setVerifier([attempt, shared = c->master_](tls::Session &tls) {
             std::string refusal = judgeCertificate(tls, attempt->options, *shared);
@@ -127,16 +127,21 @@ std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterS
             return refusal;
         });
     std::future<void> outcome = attempt->outcome.get_future();
-    asio::post(network->io, [c, attempt, endpoints, security = std::move(security)]() mutable {
+    bool posted = network->post([c, attempt, endpoints, security = std::move(security)]() mutable {
         c->beginHandshake(attempt, endpoints, std::move(security));
     });
+    if (!posted) {  // the master closed while this thread resolved the host
+        error = errorText(Error::MasterClosing);
+        return nullptr;
+    }
+    // The attempt's deadline ends it, whatever the slave does.
     outcome.wait();
     if (attempt->stage != Attempt::Stage::Done) {
         error = c->handshakeFailure(*attempt);
         return nullptr;
     }
     c->assembler_.setMaxLength(wire::kMaxFrameLength);
-    c->timer_.emplace(network->io);
+    c->timer_.emplace(network->io());
     return c;
 }
 

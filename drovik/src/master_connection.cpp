@@ -23,10 +23,8 @@ bool MasterConnection::onAnyConnectionThread() {
     return tlsMaster != nullptr;
 }
 
-void MasterConnection::runNetworkThread(NetworkThread &network, const MasterShared *master) {
+void MasterConnection::markNetworkThread(const MasterShared *master) {
     tlsMaster = master;
-    network.io.run();
-    tlsMaster = nullptr;
 }
 
 MasterConnection::~MasterConnection() = default;
@@ -36,8 +34,9 @@ void MasterConnection::start() {
         std::lock_guard guard(lock_);
         alive_ = !removed_;
     }
-    // Frames that arrived with the handshake's last read wait in the assembler.
-    asio::post(network_->io, [self = shared_from_this()] {
+    // Frames that arrived with the handshake's last read wait in the assembler. Called under the
+    // master's lock before it closes, so the thread still takes it.
+    network_->post([self = shared_from_this()] {
         if (self->ending_)
             return;
         self->lastReceived_ = std::chrono::steady_clock::now();
@@ -102,10 +101,16 @@ void MasterConnection::remove() {
     }
     auto closed = std::make_shared<std::promise<void>>();
     std::future<void> done = closed->get_future();
-    asio::post(network_->io, [self = shared_from_this(), closed] {
+    bool posted = network_->post([self = shared_from_this(), closed] {
         self->closeNow();
         closed->set_value();
     });
+    if (!posted) {
+        // The master is closing and the thread has run out of work: the connection has ended
+        // (a live one keeps a read open there), and none of its handlers runs any more.
+        closeNow();
+        return;
+    }
     // From another master's thread, waiting could meet that master waiting for this one.
     if (!onAnyConnectionThread())
         done.wait();

@@ -1,6 +1,8 @@
 // Connections that end: kick, shutdown, a slave that dies or falls silent, connections that cannot
 // be made, and peers that send bytes that are not our protocol.
 #include <filesystem>
+#include <functional>
+#include <latch>
 #include <semaphore>
 
 #include "test_slave.h"
@@ -415,6 +417,95 @@ TEST_F(Connection, ManyConnectionsShareAFewThreadsAndACallbackMayConnect) {
     auto events = Recorder::instance().waitFinal(submit(many.handle(), nested.made, "Long", 0));
     ASSERT_TRUE(events.has_value());
     EXPECT_EQ(longOf(events->back()), 42);
+}
+
+// A fake slave that shakes hands with every master that comes and hangs up at once.
+class HangingUpSlave {
+public:
+    HangingUpSlave() {
+        thread_ = std::thread([this] {
+            for (;;) {
+                asio::error_code ec;
+                asio::ip::tcp::socket s = listener_.accept();
+                if (stopping_)
+                    return;
+                uint8_t header[4];
+                asio::read(s, asio::buffer(header), ec);
+                uint32_t length = header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24;
+                Bytes hello(ec ? 0 : std::min<uint32_t>(length, 1024));
+                asio::read(s, asio::buffer(hello), ec);
+                asio::write(s, asio::buffer(welcomeFrame()), ec);
+            }
+        });
+    }
+    ~HangingUpSlave() {
+        stopping_ = true;
+        RawPeer wake(port());
+        thread_.join();
+    }
+    int32_t port() const { return listener_.port(); }
+
+private:
+    RawListener listener_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// DeInit racing RemoveSlave and AddSlave on the same master: every call returns, whichever comes
+// first. Each round's connection has ended already, so its network thread is idle and ends as soon
+// as DeInit lets it, while RemoveSlave still has that connection to close.
+TEST(Teardown, DeInitRacingRemoveAndAddSlaveLeavesNoCallWaiting) {
+    HangingUpSlave slave;
+    for (int round = 0; round < 300; ++round) {
+        intptr_t master = Drovik_Master_Init(nullptr);
+        Drovik_Master_SetCallback(master, &recordCallback, 0);
+        intptr_t ended =
+            Drovik_Master_AddSlave(master, "127.0.0.1", slave.port(), "test", kPlain, "", "", 0, 5);
+        ASSERT_NE(ended, 0) << Drovik_Master_GetLastError(master);
+        ASSERT_TRUE(Recorder::instance().waitConnectionEvent(ended).has_value());
+
+        // Shared with the calls, which a hang would leave running after the test has failed.
+        struct Race {
+            std::latch start{3};
+            std::counting_semaphore<3> returned{0};
+            std::atomic<bool> done[3] = {false, false, false};
+            std::atomic<int32_t> deInit{-1};
+        };
+        auto race = std::make_shared<Race>();
+        // AddSlave starts first, RemoveSlave and DeInit a little later, by margins that vary from
+        // round to round.
+        const std::chrono::microseconds lead[3] = {std::chrono::microseconds(round % 10 * 10),
+                                                   std::chrono::microseconds(round % 3 * 10),
+                                                   std::chrono::microseconds(0)};
+        const std::function<void()> work[3] = {
+            [=] { race->deInit = Drovik_Master_DeInit(master); },
+            [=] { Drovik_Master_RemoveSlave(master, ended); },
+            // By name: resolving it gives DeInit time to come between choosing a thread and
+            // handing it the attempt.
+            [=, port = slave.port()] {
+                Drovik_Master_AddSlave(master, "localhost", port, "test", kPlain, "", "", 0, 5);
+            },
+        };
+        std::vector<std::thread> calls;
+        for (int i = 0; i < 3; ++i)
+            calls.emplace_back([race, i, wait = lead[i], f = work[i]] {
+                race->start.arrive_and_wait();
+                std::this_thread::sleep_for(wait);
+                f();
+                race->done[i] = true;
+                race->returned.release();
+            });
+        bool allReturned = true;
+        for (int i = 0; i < 3 && allReturned; ++i)
+            allReturned = race->returned.try_acquire_for(kWait);
+        for (auto &t : calls)
+            allReturned ? t.join() : t.detach();
+        ASSERT_TRUE(allReturned) << "in round " << round
+                                 << ", still waiting: " << (race->done[0] ? "" : "DeInit ")
+                                 << (race->done[1] ? "" : "RemoveSlave ")
+                                 << (race->done[2] ? "" : "AddSlave");
+        EXPECT_EQ(race->deInit.load(), 1);
+    }
 }
 
 }  // namespace
