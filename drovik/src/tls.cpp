@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "file_lock.h"
 
@@ -187,6 +188,9 @@ std::string pemOf(const KeyPair &pair, bool key) {
     return bytes;
 }
 
+// How long a slave waits for another that is making the same pair of files.
+constexpr std::chrono::milliseconds kCreateWait{10000};
+
 bool writePair(const KeyPair &pair, const std::string &certificateFile, const std::string &keyFile,
                std::string &error) {
     auto key = pemOf(pair, true);
@@ -248,7 +252,20 @@ ServerIdentity serverIdentity(const std::string &certificateFile, const std::str
         }
     } else {
         bool haveCertificate = exists(certificateFile), haveKey = exists(keyFile);
+        std::optional<FileLock> creating;
         if (createIfMissing && !haveCertificate && !haveKey) {
+            // Two slaves started at once on the same files must end up with one pair between
+            // them, not each with its own (or one's certificate beside the other's key): the pair
+            // is made under a lock, and only by the one that still finds no files there.
+            creating.emplace(keyFile + ".lock", kCreateWait);
+            if (!creating->locked()) {
+                error = creating->error();
+                return identity;
+            }
+            haveCertificate = exists(certificateFile);
+            haveKey = exists(keyFile);
+        }
+        if (creating && !haveCertificate && !haveKey) {
             KeyPair pair;
             if (!makeSelfSigned(pair, error) || !writePair(pair, certificateFile, keyFile, error))
                 return identity;

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "test_slave.h"
 
@@ -208,6 +210,33 @@ TEST_F(Tls, AKeyPinnedOnFirstUseIsKeptAndAChangedOneRefusedWithTheLineToRemove) 
     EXPECT_NE(error.find(known_.string()), std::string::npos) << error;
     EXPECT_NE(error.find("remove line 1"), std::string::npos) << error;
     EXPECT_EQ(readFile(known_), before);
+}
+
+// Slaves started at once on files that do not exist yet share the one pair that is made, as the
+// nodes of a community started together do.
+TEST_F(Tls, SlavesStartedAtOnceOnMissingFilesMakeOnePairBetweenThem) {
+    for (int round = 0; round < 3; ++round) {
+        const std::string name = "together" + std::to_string(round);
+        const std::string cert = (folder_ / (name + ".cert.pem")).string(),
+                          key = (folder_ / (name + ".key.pem")).string();
+        std::vector<intptr_t> slaves(4, 0);
+        std::vector<std::thread> starters;
+        for (intptr_t &slave : slaves)
+            starters.emplace_back([&] {
+                slave = startSlave(0, nullptr, DROVIK_TRANSPORT_TLS, cert, key,
+                                   DROVIK_TLS_CREATE_IF_MISSING);
+            });
+        for (auto &t : starters)
+            t.join();
+        for (intptr_t slave : slaves)
+            keep(slave);
+        std::set<std::string> fingerprints;
+        for (intptr_t slave : slaves) {
+            ASSERT_NE(slave, 0);
+            fingerprints.insert(Drovik_Slave_GetFingerprint(slave));
+        }
+        EXPECT_EQ(fingerprints.size(), 1u) << "round " << round;
+    }
 }
 
 // The test authority signed a certificate for "localhost" only (see main).
