@@ -217,6 +217,24 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     EXPECT_EQ(store.messages.count("ben"), kThreads * kEach);
 }
 
+// Two writers on one store, as two nodes of a community have: what one removes makes room for the
+// other, whose own count did not see the removal.
+TEST_P(StoreTest, ARecipientsBoundCountsWhatAnotherWriterRemoved) {
+    Store store(location);
+    ASSERT_TRUE(store.accounts.insert("ben", "h", 1));
+    std::vector<int64_t> ids;
+    MessageWriter first(store.db.connectWriter(), 2,
+                        [&](int64_t id, const std::string &, const std::string &,
+                            const std::string &) { ids.push_back(id); });
+    MessageWriter second(store.db.connectWriter(), 2, nullptr);
+    EXPECT_EQ(first.add("ben", "ann", "1").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(first.add("ben", "ann", "2").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(first.add("ben", "ann", "3").status, MessageWriter::Status::Full);
+    second.waitFor(second.remove("ben", ids));
+    EXPECT_EQ(first.add("ben", "ann", "4").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(store.messages.count("ben"), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Values("sqlite", "postgres"),
                          [](const auto &info) { return std::string(info.param); });
 
