@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "cluster/RedisConnection.h"
@@ -65,22 +66,32 @@ public:
     // every request of this node meanwhile, and while one worker scans, the others get the last
     // list. Null when Redis is unreachable and no list is at hand.
     std::shared_ptr<const std::string> onlineListText();
-    // Takes `count` tokens (a negative count gives them back) of the bucket shared by all nodes,
-    // which holds `burst` at most and refills at `ratePerSecond`: whether they were there, or
+    // `count` tokens (a negative count gives them back) of the bucket shared by all nodes, which
+    // holds `burst` at most and refills at `ratePerSecond`.
+    struct TokenTake {
+        std::string bucket;
+        double burst = 0, ratePerSecond = 0;
+        int count = 1;
+    };
+    // Takes from the buckets in order, in one round trip, up to the first that lacks the tokens:
+    // its 1-based index (those before it keep their tokens taken), 0 when every one had them,
     // nothing when Redis is unreachable.
-    std::optional<bool> takeTokens(const std::string &bucket, double burst, double ratePerSecond,
-                                   int count);
+    std::optional<size_t> takeTokens(const std::vector<TokenTake> &takes);
     // Runs a script over keys of this community (each given without the namespace); its integer
     // result, or nothing when Redis is unreachable or the result is no integer.
     std::optional<long long> evalInteger(const char *script, const std::vector<std::string> &keys,
                                          const std::vector<std::string> &arguments);
     // False when the message could not be passed on.
     bool publishGlobal(const std::string &sender, const std::string &text);
+    // Tells the nodes that messages for the recipient wait in the store. Returns at once: the
+    // announcements go out on the cluster's own thread, those queued meanwhile in one round trip,
+    // so that the store's writer, which calls this after every commit, never waits for Redis.
     void publishPrivate(const std::string &recipient);
 
 private:
     void heartbeat();
     void listen();
+    void announce();
     void dispatch(const redisReply &message);
     bool releaseFor(const std::string &name, const std::string &node);
     bool waitFor(std::chrono::milliseconds delay);  // false when stopping
@@ -101,9 +112,13 @@ private:
     std::shared_ptr<const std::string> list_;
     std::chrono::steady_clock::time_point listAt_;
     bool listing_ = false;
-    std::mutex mutex_;
+    std::mutex mutex_;                        // guards the two below, and the waits for stopping_
+    std::vector<std::string> announcements_;  // recipients to announce, each once
+    std::unordered_set<std::string> announced_;  // those in announcements_
     std::condition_variable wake_;
+    std::condition_variable queued_;  // announcements_ got one, or stopping
     std::atomic<bool> stopping_{false};
     std::thread heartbeat_;
     std::thread listener_;
+    std::thread announcer_;
 };

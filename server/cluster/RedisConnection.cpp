@@ -1,5 +1,6 @@
 #include "RedisConnection.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -128,15 +129,29 @@ void CheckRedisCredentials(const RedisAddress &address, std::chrono::millisecond
 }
 
 RedisConnection::RedisConnection(RedisAddress address, std::string purpose,
-                                 std::chrono::milliseconds timeout)
-    : address_(std::move(address)), purpose_(std::move(purpose)), timeout_(timeout) {}
+                                 std::chrono::milliseconds timeout, size_t connections)
+    : address_(std::move(address)), purpose_(std::move(purpose)), timeout_(timeout) {
+    for (size_t i = 0; i < std::max<size_t>(1, connections); ++i)
+        slots_.push_back(std::make_unique<Slot>());
+}
 
-void RedisConnection::failed(const std::string &why) {
-    context_.reset();
-    if (!down_)
+std::unique_lock<std::mutex> RedisConnection::acquire(Slot *&slot) {
+    const size_t first = next_.fetch_add(1, std::memory_order_relaxed);
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        slot = slots_[(first + i) % slots_.size()].get();
+        std::unique_lock lock(slot->mutex, std::try_to_lock);
+        if (lock.owns_lock())
+            return lock;
+    }
+    slot = slots_[first % slots_.size()].get();
+    return std::unique_lock(slot->mutex);
+}
+
+void RedisConnection::failed(Slot &slot, const std::string &why) {
+    slot.context.reset();
+    if (!down_.exchange(true))
         LogEvent("Redis at ", address_.host, ":", address_.port, " unreachable (", purpose_,
                  "): ", why);
-    down_ = true;
 }
 
 RedisReply RedisConnection::command(const std::vector<std::string_view> &arguments) {
@@ -148,14 +163,15 @@ RedisReply RedisConnection::command(const std::vector<std::string_view> &argumen
         argv.push_back(a.data());
         lengths.push_back(a.size());
     }
-    std::lock_guard guard(mutex_);
-    if (!connectLocked())
+    Slot *slot = nullptr;
+    std::unique_lock guard = acquire(slot);
+    if (!connectLocked(*slot))
         return nullptr;
     RedisReply reply(static_cast<redisReply *>(redisCommandArgv(
-        context_.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
+        slot->context.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
     if (!reply) {
         // A time-out or a broken connection: what the connection still carries is unknown.
-        failed(context_->errstr);
+        failed(*slot, slot->context->errstr);
         return nullptr;
     }
     if (reply->type == REDIS_REPLY_ERROR) {
@@ -163,33 +179,36 @@ RedisReply RedisConnection::command(const std::vector<std::string_view> &argumen
                  std::string_view(reply->str, reply->len));
         return nullptr;
     }
-    succeededLocked();
+    succeeded();
     return reply;
 }
 
-bool RedisConnection::connectLocked() {
-    if (context_)
+bool RedisConnection::connectLocked(Slot &slot) {
+    if (slot.context)
         return true;
     std::string error;
-    context_ = ConnectRedis(address_, timeout_, error);
-    if (!context_)
-        failed(error);
-    return context_ != nullptr;
+    slot.context = ConnectRedis(address_, timeout_, error);
+    if (!slot.context)
+        failed(slot, error);
+    return slot.context != nullptr;
 }
 
-void RedisConnection::succeededLocked() {
-    if (down_)
+void RedisConnection::succeeded() {
+    if (down_.exchange(false))
         LogEvent("Redis at ", address_.host, ":", address_.port, " reachable again (", purpose_,
                  ")");
-    down_ = false;
 }
 
 std::vector<RedisReply> RedisConnection::pipeline(
     const std::vector<std::vector<std::string>> &commands) {
     std::vector<RedisReply> replies;
-    std::lock_guard guard(mutex_);
-    if (commands.empty() || !connectLocked())
+    if (commands.empty())
         return replies;
+    Slot *slot = nullptr;
+    std::unique_lock guard = acquire(slot);
+    if (!connectLocked(*slot))
+        return replies;
+    redisContext *context = slot->context.get();
     for (const std::vector<std::string> &command : commands) {
         std::vector<const char *> argv;
         std::vector<size_t> lengths;
@@ -197,17 +216,17 @@ std::vector<RedisReply> RedisConnection::pipeline(
             argv.push_back(a.data());
             lengths.push_back(a.size());
         }
-        if (redisAppendCommandArgv(context_.get(), static_cast<int>(argv.size()), argv.data(),
+        if (redisAppendCommandArgv(context, static_cast<int>(argv.size()), argv.data(),
                                    lengths.data()) != REDIS_OK) {
-            failed(context_->errstr);
+            failed(*slot, context->errstr);
             return {};
         }
     }
     replies.reserve(commands.size());
     for (size_t i = 0; i < commands.size(); ++i) {
         void *reply = nullptr;
-        if (redisGetReply(context_.get(), &reply) != REDIS_OK || !reply) {
-            failed(context_->errstr);
+        if (redisGetReply(context, &reply) != REDIS_OK || !reply) {
+            failed(*slot, context->errstr);
             return {};
         }
         RedisReply owned(static_cast<redisReply *>(reply));
@@ -215,6 +234,6 @@ std::vector<RedisReply> RedisConnection::pipeline(
             owned.reset();
         replies.push_back(std::move(owned));
     }
-    succeededLocked();
+    succeeded();
     return replies;
 }

@@ -1,10 +1,13 @@
-// One connection to Redis, shared by the threads of a node under a mutex. Every command has a
-// time-out; a connection that failed is dropped and made again by the next command, so a node
-// reconnects by itself once Redis is back.
+// A few connections to Redis, shared by the threads of a node: a command takes whichever is free,
+// so that one thread's round trip does not hold up the others' (one connection under one mutex
+// kept the job threads queueing for it at a few hundred messages a second). Every command has a
+// time-out; a connection that failed is dropped and made again by the next command on it, so a
+// node reconnects by itself once Redis is back.
 #pragma once
 
 #include <hiredis/hiredis.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -46,9 +49,10 @@ void CheckRedisCredentials(const RedisAddress &address, std::chrono::millisecond
 
 class RedisConnection {
 public:
-    // `purpose` names the connection in the log.
+    // `purpose` names the connection in the log; up to `connections` are opened, as needed.
     RedisConnection(RedisAddress address, std::string purpose,
-                    std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(1000),
+                    size_t connections = 1);
 
     // Runs one command, each argument binary-safe. Null when Redis could not be reached in time
     // or answered with an error; the first failure after a success is logged, and so is the
@@ -59,14 +63,20 @@ public:
     std::vector<RedisReply> pipeline(const std::vector<std::vector<std::string>> &commands);
 
 private:
-    void failed(const std::string &why);
-    bool connectLocked();
-    void succeededLocked();
+    struct Slot {
+        std::mutex mutex;  // held for a whole command or pipeline
+        RedisContextPtr context;
+    };
+    // Locks a free slot, or waits for one when all are busy.
+    std::unique_lock<std::mutex> acquire(Slot *&slot);
+    void failed(Slot &slot, const std::string &why);
+    bool connectLocked(Slot &slot);
+    void succeeded();
 
     const RedisAddress address_;
     const std::string purpose_;
     const std::chrono::milliseconds timeout_;
-    std::mutex mutex_;
-    RedisContextPtr context_;
-    bool down_ = false;  // the last command failed
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::atomic<size_t> next_{0};    // where the search for a free slot starts
+    std::atomic<bool> down_{false};  // the last command failed
 };

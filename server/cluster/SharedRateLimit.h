@@ -16,8 +16,16 @@ public:
     // As KeyedRateLimit.
     bool take(const std::string &key, SteadyTime now);
     void giveBack(const std::string &key);
+    // Takes a token of `first`'s bucket for `firstKey` and then, when it had one, of `second`'s
+    // for `secondKey`, with one round trip to Redis: 0 when both had one, else 1 or 2 for the
+    // one that refused (when the second refuses, the first's token stays taken). Both limits
+    // must share one cluster, or both have none.
+    static int takeBoth(SharedRateLimit &first, const std::string &firstKey,
+                        SharedRateLimit &second, const std::string &secondKey, SteadyTime now);
 
 private:
+    std::string bucket(const std::string &key) const { return kind_ + ":" + key; }
+
     Cluster *cluster_;
     const std::string kind_;
     const double burst_, rate_;

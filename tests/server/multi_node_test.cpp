@@ -216,7 +216,11 @@ protected:
                 "--registrations-per-hour",
                 "0.01",
                 "--login-failures",
-                "4"};
+                "4",
+                "--address-flood-burst",
+                "5",
+                "--address-flood-rate",
+                "0.01"};
     }
 };
 
@@ -247,6 +251,22 @@ TEST_F(TwoNodesWithTightAllowances, AllowancesAreSharedByTheNodes) {
     EXPECT_EQ(late->login("ben"), 3) << "refused without a check, though right";
     auto lateElsewhere = connect(1);
     EXPECT_EQ(lateElsewhere->login("ben"), 3);
+}
+
+TEST_F(TwoNodesWithTightAllowances, TheAddressAllowanceSpansTheNodesAndCountsOnlyAdmittedMessages) {
+    auto ann = user(0, "ann");
+    auto ben = user(1, "ben");
+    auto send = [](Client &client, int i) {
+        return client.code("User_SendGlobalMessage", {"m" + std::to_string(i)});
+    };
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(send(*ann, i), 1);
+    EXPECT_EQ(send(*ann, 3), -DROVIK_EVENT_LIMIT) << "ann's own allowance";
+    // The address had five; ann's refused message took none of them.
+    EXPECT_EQ(send(*ben, 0), 1);
+    EXPECT_EQ(send(*ben, 1), 1);
+    EXPECT_EQ(send(*ben, 2), -DROVIK_EVENT_LIMIT)
+        << "ben has one left, but the address spent its five on both nodes";
 }
 
 // A Redis of the test's own on a port chosen once, which the test stops and starts again.
