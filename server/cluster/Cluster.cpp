@@ -290,11 +290,22 @@ void Cluster::announce() {
         }
         std::vector<std::vector<std::string>> commands;
         commands.reserve(recipients.size());
-        for (std::string &recipient : recipients)
-            commands.push_back({"PUBLISH", privateChannel_, std::move(recipient)});
-        // Unreachable: the message waits in the store until the recipient's next login, or until
-        // the recipient's node hears the events again (resubscribed).
-        redis_.pipeline(commands);
+        for (const std::string &recipient : recipients)
+            commands.push_back({"PUBLISH", privateChannel_, recipient});
+        if (redis_.pipeline(commands).empty()) {
+            // Unreachable: announced again once Redis answers, so that a recipient whose node
+            // kept hearing the events waits no longer than Redis was away. (A node that lost
+            // them reads the store for everyone when it hears them again.)
+            if (stopping_)
+                return;
+            {
+                std::lock_guard guard(mutex_);
+                for (std::string &recipient : recipients)
+                    if (announced_.insert(recipient).second)
+                        announcements_.push_back(std::move(recipient));
+            }
+            waitFor(std::chrono::milliseconds(500));
+        }
         recipients.clear();
     }
 }
