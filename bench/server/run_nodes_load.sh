@@ -4,15 +4,22 @@
 # spreading its clients over the nodes in turn. Then, for comparison in the same run, the same
 # number of clients (other names) on the first node alone, with the same back-ends.
 # Usage: bench/server/run_nodes_load.sh [CLIENTS] [NODES] [extra server_load options]
-# e.g. bench/server/run_nodes_load.sh 5000 2 --duration 30
+# e.g. bench/server/run_nodes_load.sh 5000 2 --duration 30 (--plaintext: nodes and generator
+# without TLS)
 # The PostgreSQL cluster is the tests' one, which does not sync to disk (fsync=off): its figures
 # are those of a database on a battery-backed or replicated disk, not of one syncing every commit.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build}
+# Absolute: the nodes start in their working folder.
+build=$(cd "${BUILD_DIR:-$root/build}" && pwd)
 clients=${1:-5000}
 nodes=${2:-2}
 shift 2 || shift $# || true
+# --plaintext among the options runs the nodes without TLS too, as run_server_load.sh does.
+server_transport=()
+for arg in "$@"; do
+  if [ "$arg" = "--plaintext" ]; then server_transport=(--plaintext); fi
+done
 
 ulimit -n "$(ulimit -Hn)"
 if [ "$(ulimit -n)" -lt $((clients * 2 + 1000)) ]; then
@@ -44,7 +51,7 @@ start_node() {
     --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
     --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
     --hash-slots 256 --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
-    ${SERVER_OPTIONS:-} >"$work/stdout$n" 2>"$work/server$n.log") &
+    "${server_transport[@]}" ${SERVER_OPTIONS:-} >"$work/stdout$n" 2>"$work/server$n.log") &
   pids+=($!)
   for _ in $(seq 100); do
     grep -q "listening on" "$work/stdout$n" 2>/dev/null && break
