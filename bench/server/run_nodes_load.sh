@@ -50,7 +50,8 @@ start_node() {
   (cd "$work" && exec "$build/bin/community_server" --port 0 --db "$db" --redis "$redis" \
     --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
     --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
-    --hash-slots 256 --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
+    --hash-slots 256 --login-failures 1000000 \
+    --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
     "${server_transport[@]}" ${SERVER_OPTIONS:-} >"$work/stdout$n" 2>"$work/server$n.log") &
   pids+=($!)
   for _ in $(seq 100); do
