@@ -39,7 +39,9 @@ int main(int argc, char **argv) {
             folder,
             {"--workers", std::to_string(workers), "--flood-burst", "100000", "--flood-rate",
              "100000", "--address-flood-burst", "1000000", "--address-flood-rate", "1000000",
-             "--registration-burst", "100000", "--hash-slots", "128"},
+             "--registration-burst", "100000", "--hash-slots", "128",
+             // Every sender and recipient connects from 127.0.0.1.
+             "--max-connections-per-address", "1000000", "--login-failures", "1000000"},
             plaintext);
         if (!server.start())
             return 1;
