@@ -106,6 +106,14 @@ bool WorkerPool::takeLocked(Task &task) {
     return true;
 }
 
+void WorkerPool::stopWatching(bool &watcher) {
+    watching_ = watcher = false;
+    // A job on the leader must not go unwatched while this thread is busy: another idle thread
+    // takes over the watch.
+    if (jobOnLeader_)
+        wake_.notify_one();
+}
+
 void WorkerPool::run() {
     std::unique_lock guard(lock_);
     bool watcher = false;  // this thread watches the leader's job
@@ -113,14 +121,14 @@ void WorkerPool::run() {
         if (networkVacant_) {
             networkVacant_ = false;
             if (watcher)
-                watching_ = watcher = false;
+                stopWatching(watcher);
             leadNetwork(guard);
             continue;
         }
         Task task;
         if (takeLocked(task)) {
             if (watcher)
-                watching_ = watcher = false;
+                stopWatching(watcher);
             ++running_;
             guard.unlock();
             runTask(this, task.run);

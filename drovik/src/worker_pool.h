@@ -77,9 +77,10 @@ private:
     bool runHere(std::unique_lock<std::mutex> &guard, Task task);
     void queueLocked(Task task);
     bool takeLocked(Task &task);
-    // The idle thread that watches a job on the leader: waits for its next look, and takes the
-    // network when the job has held it too long. Lock held.
-    void watch(std::unique_lock<std::mutex> &guard);
+    // The idle thread that watches a job on the leader (it looks at least every kRescueAfter and
+    // takes the network once the job has held it that long) leaves the watch to run a task or the
+    // network. Lock held.
+    void stopWatching(bool &watcher);
 
     const size_t workers_;
     std::mutex lock_;
