@@ -15,17 +15,9 @@ build=$(cd "${BUILD_DIR:-$root/build}" && pwd)
 clients=${1:-5000}
 nodes=${2:-2}
 shift 2 || shift $# || true
-# --plaintext among the options runs the nodes without TLS too, as run_server_load.sh does.
-server_transport=()
-for arg in "$@"; do
-  if [ "$arg" = "--plaintext" ]; then server_transport=(--plaintext); fi
-done
-
-ulimit -n "$(ulimit -Hn)"
-if [ "$(ulimit -n)" -lt $((clients * 2 + 1000)) ]; then
-  echo "open-file limit $(ulimit -n) is too low for $clients clients" >&2
-  exit 1
-fi
+source "$root/bench/server/load_common.sh"
+load_transport "$@"
+load_check_open_files "$clients"
 cmake --build "$build" --target community_server server_load >/dev/null
 
 work=$(mktemp -d)
@@ -48,18 +40,11 @@ echo "load-admin" >"$work/admin.txt"
 start_node() {
   local n=$1
   (cd "$work" && exec "$build/bin/community_server" --port 0 --db "$db" --redis "$redis" \
-    --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
-    --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
-    --hash-slots 256 --login-failures 1000000 \
-    --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
+    --admin-password-file "$work/admin.txt" "${load_server_options[@]}" \
     "${server_transport[@]}" ${SERVER_OPTIONS:-} >"$work/stdout$n" 2>"$work/server$n.log") &
   pids+=($!)
-  for _ in $(seq 100); do
-    grep -q "listening on" "$work/stdout$n" 2>/dev/null && break
-    sleep 0.1
-  done
-  node_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout$n")
-  [ -n "$node_port" ] || { echo "node $n did not start:" >&2; cat "$work/server$n.log" >&2; exit 1; }
+  load_wait_listening "$work/stdout$n" "$work/server$n.log"
+  node_port=$listening_port
 }
 
 ports=()

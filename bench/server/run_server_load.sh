@@ -10,45 +10,22 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 clients=${1:-5000}
 shift || true
-transport=TLS
-server_transport=()
-for arg in "$@"; do
-  if [ "$arg" = "--plaintext" ]; then
-    transport=plaintext
-    server_transport=(--plaintext)
-  fi
-done
-
-# Every simulated client is a connection, on both sides of loopback.
-ulimit -n "$(ulimit -Hn)"
-if [ "$(ulimit -n)" -lt $((clients * 2 + 1000)) ]; then
-  echo "open-file limit $(ulimit -n) is too low for $clients clients" >&2
-  exit 1
-fi
+source "$root/bench/server/load_common.sh"
+load_transport "$@"
+load_check_open_files "$clients"
 
 cmake --build "$build" --target community_server server_load >/dev/null
 
 work=$(mktemp -d)
 trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 echo "load-admin" > "$work/admin.txt"
-# Cheap password hashing: the benchmark measures chat, not Argon2id. Every client connects from
-# 127.0.0.1, so the connection caps per address and before login are lifted, and so is the count
-# of password checks per address (a check counts as a failure until it succeeds, and with more job
-# threads than that count the clients' own logins in flight would close the address).
 "$build/bin/community_server" --port 0 --db "$work/community.db" \
-  --admin-password-file "$work/admin.txt" --hash-ops 1 --hash-memory-kib 64 \
-  --registration-burst 1000000 --address-flood-burst 10000000 --address-flood-rate 10000000 \
-  --hash-slots 256 --login-failures 1000000 \
-  --max-connections-per-address 1000000 --max-untrusted-connections 1000000 \
+  --admin-password-file "$work/admin.txt" "${load_server_options[@]}" \
   "${server_transport[@]}" ${SERVER_OPTIONS:-} \
   >"$work/stdout" 2>"$work/server.log" &
 server_pid=$!
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/stdout" 2>/dev/null && break
-  sleep 0.1
-done
-port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/stdout")
-[ -n "$port" ] || { echo "server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
+load_wait_listening "$work/stdout" "$work/server.log"
+port=$listening_port
 
 # The kernel's TCP congestion control is printed with the figures, as one of the machine's
 # settings under which they were taken.
