@@ -107,6 +107,8 @@ bool WorkerPool::takeLocked(Task &task) {
 }
 
 void WorkerPool::stopWatching(bool &watcher) {
+    if (!watcher)
+        return;
     watching_ = watcher = false;
     // A job on the leader must not go unwatched while this thread is busy: another idle thread
     // takes over the watch.
@@ -120,15 +122,13 @@ void WorkerPool::run() {
     for (;;) {
         if (networkVacant_) {
             networkVacant_ = false;
-            if (watcher)
-                stopWatching(watcher);
+            stopWatching(watcher);
             leadNetwork(guard);
             continue;
         }
         Task task;
         if (takeLocked(task)) {
-            if (watcher)
-                stopWatching(watcher);
+            stopWatching(watcher);
             ++running_;
             guard.unlock();
             runTask(this, task.run);
