@@ -154,9 +154,10 @@ private:
                      std::shared_ptr<NetworkThread> network);
 
     struct Attempt;
-    void beginHandshake(const std::shared_ptr<Attempt> &attempt,
-                        const asio::ip::tcp::resolver::results_type &endpoints,
-                        std::unique_ptr<tls::Session> security);
+    using Endpoints = std::vector<asio::ip::tcp::endpoint>;
+    void begin(const std::shared_ptr<Attempt> &attempt, std::unique_ptr<tls::Session> security);
+    void connect(const std::shared_ptr<Attempt> &attempt, const Endpoints &endpoints,
+                 std::unique_ptr<tls::Session> security);
     void readWelcome(const std::shared_ptr<Attempt> &attempt);
     void decide(Attempt &attempt);
     bool failed(Attempt &attempt, const asio::error_code &e);

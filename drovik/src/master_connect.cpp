@@ -70,11 +70,12 @@ MasterConnection::MasterConnection(std::shared_ptr<MasterShared> master,
       heartbeat_(heartbeat),
       assembler_(wire::kMaxHandshakeLength) {}
 
-// One attempt to connect and shake hands. It runs on the connection's network thread; the caller
-// of AddSlave waits for its outcome. Its handlers hold it, so a late one (the deadline's, a read's)
-// finds it alive after the caller has gone, and does nothing once the outcome is decided.
+// One attempt to resolve, connect and shake hands. It runs on the connection's network thread; the
+// caller of AddSlave waits for its outcome. Its handlers hold it, so a late one (the deadline's, a
+// read's) finds it alive after the caller has gone, and does nothing once the outcome is decided.
 struct MasterConnection::Attempt {
-    enum class Stage { Connecting, Handshaking, Done } stage = Stage::Connecting;
+    enum class Stage { Resolving, Connecting, Handshaking, Done } stage = Stage::Resolving;
+    asio::ip::tcp::resolver resolver;
     asio::ip::tcp::socket socket;
     asio::steady_timer deadline;
     Options options;
@@ -85,7 +86,8 @@ struct MasterConnection::Attempt {
     std::string notDrovik, refused;
     std::promise<void> outcome;
 
-    Attempt(asio::io_context &io, const Options &o) : socket(io), deadline(io), options(o) {}
+    Attempt(asio::io_context &io, const Options &o)
+        : resolver(io), socket(io), deadline(io), options(o) {}
 };
 
 std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterShared> master,
@@ -93,18 +95,6 @@ std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterS
                                                          std::shared_ptr<NetworkThread> network,
                                                          std::string &error) {
     const std::string where = endpointText(options.host, options.port);
-    asio::ip::tcp::resolver::results_type endpoints;
-    {
-        asio::io_context io{1};
-        asio::ip::tcp::resolver resolver(io);
-        asio::error_code ec;
-        endpoints = resolver.resolve(options.host, std::to_string(options.port),
-                                     asio::ip::resolver_base::numeric_service, ec);
-        if (ec) {
-            error = "Cannot resolve the host '" + options.host + "': " + ec.message();
-            return nullptr;
-        }
-    }
     std::unique_ptr<tls::Session> security;
     if (options.transport == DROVIK_TRANSPORT_TLS) {
         tls::ContextPtr context = tls::clientContext(error);
@@ -127,10 +117,10 @@ std::shared_ptr<MasterConnection> MasterConnection::open(std::shared_ptr<MasterS
             return refusal;
         });
     std::future<void> outcome = attempt->outcome.get_future();
-    bool posted = network->post([c, attempt, endpoints, security = std::move(security)]() mutable {
-        c->beginHandshake(attempt, endpoints, std::move(security));
+    bool posted = network->post([c, attempt, security = std::move(security)]() mutable {
+        c->begin(attempt, std::move(security));
     });
-    if (!posted) {  // the master closed while this thread resolved the host
+    if (!posted) {  // the master closed while this thread prepared the attempt
         error = errorText(Error::MasterClosing);
         return nullptr;
     }
@@ -152,6 +142,7 @@ void MasterConnection::decide(Attempt &a) {
         return;
     a.decided = true;
     a.deadline.cancel();
+    a.resolver.cancel();
     if (a.stage != Attempt::Stage::Done) {
         asio::error_code ignored;
         if (channel_)
@@ -171,9 +162,8 @@ bool MasterConnection::failed(Attempt &a, const asio::error_code &e) {
     return true;
 }
 
-void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
-                                      const asio::ip::tcp::resolver::results_type &endpoints,
-                                      std::unique_ptr<tls::Session> security) {
+void MasterConnection::begin(const std::shared_ptr<Attempt> &attempt,
+                             std::unique_ptr<tls::Session> security) {
     auto self = shared_from_this();
     Attempt &a = *attempt;
     const int32_t seconds = a.options.timeoutSeconds > 0 ? a.options.timeoutSeconds : 10;
@@ -184,6 +174,35 @@ void MasterConnection::beginHandshake(const std::shared_ptr<Attempt> &attempt,
         attempt->timedOut = true;
         self->decide(*attempt);
     });
+    // An address needs no resolver.
+    asio::error_code notAnAddress;
+    const asio::ip::address address = asio::ip::make_address(a.options.host, notAnAddress);
+    if (!notAnAddress)
+        return connect(attempt, {{address, static_cast<asio::ip::port_type>(a.options.port)}},
+                       std::move(security));
+    // A name is resolved under the deadline too: a resolver that does not answer (a DNS server out
+    // of reach) must not hold the caller of AddSlave beyond its time-out. The lookup itself runs
+    // on the io_context's own resolver thread and cannot be interrupted; a late answer is dropped.
+    a.resolver.async_resolve(a.options.host, std::to_string(a.options.port),
+                             asio::ip::resolver_base::numeric_service,
+                             [self, attempt, security = std::move(security)](
+                                 const asio::error_code &e,
+                                 const asio::ip::tcp::resolver::results_type &results) mutable {
+                                 Attempt &a = *attempt;
+                                 if (a.decided || self->failed(a, e))
+                                     return;
+                                 Endpoints endpoints;
+                                 for (const auto &entry : results)
+                                     endpoints.push_back(entry.endpoint());
+                                 self->connect(attempt, endpoints, std::move(security));
+                             });
+}
+
+void MasterConnection::connect(const std::shared_ptr<Attempt> &attempt, const Endpoints &endpoints,
+                               std::unique_ptr<tls::Session> security) {
+    auto self = shared_from_this();
+    Attempt &a = *attempt;
+    a.stage = Attempt::Stage::Connecting;
     asio::async_connect(
         a.socket, endpoints,
         [self, attempt, security = std::move(security)](const asio::error_code &e,
@@ -251,6 +270,11 @@ std::string MasterConnection::handshakeFailure(const Attempt &a) const {
     const Options &options = a.options;
     const std::string where = endpointText(options.host, options.port);
     const int32_t seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : 10;
+    if (a.stage == Attempt::Stage::Resolving)
+        return a.timedOut
+                   ? "Timed out after " + std::to_string(seconds) + " s resolving the host '" +
+                         options.host + "'"
+                   : "Cannot resolve the host '" + options.host + "': " + a.failure.message();
     if (a.timedOut)
         return a.stage == Attempt::Stage::Connecting
                    ? "Timed out after " + std::to_string(seconds) + " s connecting to " + where
