@@ -7,6 +7,9 @@
 #        scripts/postgres-test-cluster.sh stop FOLDER    stops it and removes FOLDER
 #        scripts/postgres-test-cluster.sh crash FOLDER   stops it at once, as a crash would
 #        scripts/postgres-test-cluster.sh restart FOLDER starts it again on its port
+#        scripts/postgres-test-cluster.sh freeze FOLDER  stops all its processes where they stand,
+#                                                        sockets open, as a hung machine would
+#        scripts/postgres-test-cluster.sh thaw FOLDER    lets them go on
 # The data is for tests only, so it is not synced to disk (fsync=off): a commit still waits for
 # its log to be written, which is what the tests can observe.
 set -euo pipefail
@@ -14,7 +17,7 @@ set -euo pipefail
 command=${1:-}
 folder=${2:-}
 if [ -z "$command" ] || [ -z "$folder" ]; then
-  echo "usage: $0 start|url|stop|crash|restart FOLDER" >&2
+  echo "usage: $0 start|url|stop|crash|restart|freeze|thaw FOLDER" >&2
   exit 2
 fi
 
@@ -76,7 +79,14 @@ case "$command" in
     as_owner "$bindir/pg_ctl" -D "$folder/data" -m immediate -w stop >/dev/null ;;
   restart)
     run_server "$(cat "$folder/port")" || { cat "$folder/server.log" >&2; exit 1; } ;;
+  freeze|thaw)
+    # The postmaster first, so that it starts no process after its children were listed.
+    postmaster=$(head -n 1 "$folder/data/postmaster.pid")
+    signal=$([ "$command" = freeze ] && echo STOP || echo CONT)
+    as_owner kill -"$signal" "$postmaster"
+    children=$(pgrep -P "$postmaster" || true)
+    if [ -n "$children" ]; then as_owner kill -"$signal" $children; fi ;;
   *)
-    echo "usage: $0 start|url|stop|crash|restart FOLDER" >&2
+    echo "usage: $0 start|url|stop|crash|restart|freeze|thaw FOLDER" >&2
     exit 2 ;;
 esac

@@ -41,6 +41,10 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
     app.add_option("--redis-namespace", o.redisNamespace,
                    "With --redis: the prefix of every key and channel, one per community that "
                    "shares the Redis");
+    app.add_option("--store-timeout", o.storeTimeoutSeconds,
+                   "With a PostgreSQL store: seconds a statement may go unanswered before the "
+                   "server is taken for unreachable")
+        ->check(CLI::Range(1, 600));
     app.add_option("--presence-seconds", o.presenceSeconds,
                    "With --redis: how long after a node died its users stay listed and cannot "
                    "log in elsewhere")

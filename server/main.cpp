@@ -77,7 +77,7 @@ struct SlaveStopper {
 
 int run(const ServerOptions &options) {
     const int64_t openFiles = RaiseOpenFileLimit();
-    Store store(options.db);
+    Store store(OpenDatabase(options.db, std::chrono::seconds(options.storeTimeoutSeconds)));
     StopRequest stop;
     StopSignalWatcher watcher(stop);
     // Set while the slave runs; job threads read it to kick a connection.

@@ -15,8 +15,9 @@ bool IsPostgresLocation(std::string_view location) {
     return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<Database> OpenDatabase(const std::string &location) {
+std::unique_ptr<Database> OpenDatabase(const std::string &location,
+                                       std::chrono::milliseconds answerTimeout) {
     if (IsPostgresLocation(location))
-        return std::make_unique<PgDatabase>(location);
+        return std::make_unique<PgDatabase>(location, PgDatabase::kPoolSize, answerTimeout);
     return std::make_unique<SqliteDatabase>(location);
 }

@@ -3,6 +3,7 @@
 // back-ends implement it; the tables are written once against it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -184,6 +185,9 @@ protected:
 inline constexpr int kSchemaVersion = 2;
 
 // Opens the database `location` names: a postgresql:// (or postgres://) connection string, or
-// else a SQLite file. It is not migrated yet.
-std::unique_ptr<Database> OpenDatabase(const std::string &location);
+// else a SQLite file. It is not migrated yet. `answerTimeout`: how long PostgreSQL may leave a
+// statement unanswered before it is taken for unreachable.
+std::unique_ptr<Database> OpenDatabase(
+    const std::string &location,
+    std::chrono::milliseconds answerTimeout = std::chrono::seconds(10));
 bool IsPostgresLocation(std::string_view location);

@@ -30,6 +30,9 @@ public:
     // Stops it at once, as a crash of its machine's database server would.
     bool crash() { return ok(script("crash")); }
     bool restart() { return ok(script("restart")); }
+    // Stops its processes where they stand, connections open, as a machine that hangs would.
+    bool freeze() { return ok(script("freeze")); }
+    bool thaw() { return ok(script("thaw")); }
 
 private:
     static bool ok(const std::string &output) { return output != "(failed)"; }
@@ -106,6 +109,45 @@ TEST(StoreUnreachable, NodeRefusesAtOnceAcknowledgesNothingAndTakesLoginsAgainBy
     EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
     const std::vector<StreamedMessage> expected = {{"ann", "before"}, {"ann", "after"}};
     EXPECT_EQ(ben.receiveUntil(2, 5s), expected);
+}
+
+// A server that hangs with its connections open answers nothing and closes nothing: a node waits
+// for it no longer than its store time-out, then treats it as gone, and takes it back by itself.
+TEST(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
+    if (TestPostgresUrl().empty())
+        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL (scripts/test.sh starts a PostgreSQL)";
+    OwnPostgres postgres;
+    ASSERT_NE(postgres.url().rfind("postgresql://", 0), std::string::npos) << postgres.url();
+    TempFolder folder;
+    ServerProcess node(folder.path(), {"--db", postgres.url(), "--store-timeout", "1"});
+    ASSERT_TRUE(node.started()) << node.log();
+    TestMaster master;
+    Client ann(master, node.port());
+    Client ben(master, node.port());
+    ASSERT_TRUE(ann.enter("ann"));
+    ASSERT_EQ(ben.registerAs("ben"), 1);
+    ASSERT_EQ(ben.code("User_Logout"), 1);
+
+    ASSERT_TRUE(postgres.freeze());
+    auto within5s = [&](Client &client, const std::string &job,
+                        const std::vector<drovik::Value> &params) {
+        return master.master.call(client.slave(), job, params, DROVIK_TYPE_LONG, 5s).event;
+    };
+    const int32_t sent = within5s(ann, "User_SendMessage", {std::string("ben"), std::string("x")});
+    const int32_t login = within5s(ben, "User_Login", {std::string("ben"), Digest("password1")});
+    const std::string log = node.log();
+    ASSERT_TRUE(postgres.thaw());
+    EXPECT_EQ(sent, DROVIK_EVENT_FAILED) << "never acknowledged";
+    EXPECT_EQ(login, DROVIK_EVENT_FAILED);
+    EXPECT_NE(log.find("no answer within 1000 ms"), std::string::npos) << log;
+
+    int32_t code = 0;
+    for (int i = 0; i < 300 && (code = ben.login("ben")) != 1; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
+    const std::vector<StreamedMessage> expected = {{"ann", "after"}};
+    EXPECT_EQ(ben.receiveUntil(1, 5s), expected);
 }
 
 }  // namespace

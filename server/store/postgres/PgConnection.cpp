@@ -1,5 +1,8 @@
 #include "store/postgres/PgConnection.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,14 +65,24 @@ std::string PgDisplayName(const std::string &url) {
            (port.empty() ? "" : ":" + port) + "/" + dbname;
 }
 
-PgConnection::PgConnection(const std::string &url, PgAvailability *availability)
-    : availability_(availability), generation_(availability ? availability->generation() : 0) {
+PgConnection::PgConnection(const std::string &url, PgAvailability *availability,
+                           std::chrono::milliseconds answerTimeout)
+    : answerTimeout_(answerTimeout),
+      availability_(availability),
+      generation_(availability ? availability->generation() : 0) {
     // Defaults first: the connection string's own settings come after them and win. A server
     // that does not answer is given up on after a few seconds, and a peer that vanished is
-    // noticed by keepalives rather than waited for.
-    const char *keywords[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "dbname",          nullptr};
-    const char *values[] = {"5", "10", "5", "3", url.c_str(), nullptr};
+    // noticed by keepalives while idle, and by the kernel when what was sent stays unacknowledged
+    // for the answer time-out.
+    const std::string unacknowledged = std::to_string(answerTimeout.count());
+    const char *keywords[] = {"connect_timeout",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "dbname",
+                              nullptr};
+    const char *values[] = {"5", "10", "5", "3", unacknowledged.c_str(), url.c_str(), nullptr};
     conn_ = PQconnectdbParams(keywords, values, 1);
     if (!conn_)
         throw StoreError("store: out of memory connecting to PostgreSQL",
@@ -82,6 +95,8 @@ PgConnection::PgConnection(const std::string &url, PgAvailability *availability)
         throw StoreError(text, StoreError::Kind::Unavailable);
     }
     PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
+    // Sending must not block either: a server that stopped reading would hold the thread.
+    PQsetnonblocking(conn_, 1);
 }
 
 PgConnection::~PgConnection() {
@@ -90,13 +105,80 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::reusable() const {
-    return PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+    return !abandoned_ && PQstatus(conn_) == CONNECTION_OK &&
+           PQtransactionStatus(conn_) == PQTRANS_IDLE;
+}
+
+bool PgConnection::awaitResult() {
+    const auto deadline = std::chrono::steady_clock::now() + answerTimeout_;
+    // Waits until the socket is ready for `events` or the deadline; false at the deadline.
+    auto await = [&](short events) {
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{PQsocket(conn_), events, 0};
+            const int ready = poll(&p, 1, static_cast<int>(left.count()));
+            if (ready > 0 || (ready < 0 && errno != EINTR))
+                return true;  // libpq's next call tells what is wrong with the socket, if anything
+        }
+    };
+    for (int pending; (pending = PQflush(conn_)) != 0;) {
+        if (pending < 0)
+            return false;
+        // Reading too, so the server's answers never wait behind what it has not taken yet.
+        if (!await(POLLIN | POLLOUT))
+            return abandon();
+        if (!PQconsumeInput(conn_))
+            return false;
+    }
+    while (PQisBusy(conn_)) {
+        if (!await(POLLIN))
+            return abandon();
+        if (!PQconsumeInput(conn_))
+            return false;
+    }
+    return true;
+}
+
+bool PgConnection::abandon() {
+    // What the server does with the statement is unknown now: the session is given up on.
+    abandoned_ = true;
+    return false;
+}
+
+PGresult *PgConnection::nextResult() {
+    return awaitResult() ? PQgetResult(conn_) : nullptr;
+}
+
+PGresult *PgConnection::answer(bool sent) {
+    if (!sent)
+        return nullptr;
+    PGresult *result = nextResult();
+    // One statement, one result; the null after it leaves the connection ready for the next.
+    for (PGresult *extra; result && (extra = nextResult()) != nullptr;)
+        PQclear(extra);
+    if (abandoned_) {
+        PQclear(result);
+        return nullptr;
+    }
+    return result;
 }
 
 void PgConnection::fail(PGresult *result, std::string_view what) {
     std::string text = "store: ";
     text += what;
     text += ": ";
+    if (abandoned_) {
+        // A server that leaves a statement unanswered this long is as good as down. The session
+        // is connected anew at its next use, or closed by the pool.
+        text += "no answer within " + std::to_string(answerTimeout_.count()) + " ms";
+        PQclear(result);
+        if (availability_)
+            availability_->markDown(text);
+        throw StoreError(text, StoreError::Kind::Unavailable);
+    }
     text += TrimmedMessage(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_));
     if (text.back() == ' ')
         text += TrimmedMessage(PQerrorMessage(conn_));
@@ -127,10 +209,11 @@ void PgConnection::reconnectIfBroken() {
         stale = generation_ != availability_->generation();
         generation_ = availability_->generation();
     }
-    if (!stale && PQstatus(conn_) == CONNECTION_OK)
+    if (!stale && !abandoned_ && PQstatus(conn_) == CONNECTION_OK)
         return;
     PQreset(conn_);
     statements_.clear();  // the server forgot them with the old session
+    abandoned_ = PQstatus(conn_) != CONNECTION_OK;
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string text =
             "store: cannot connect again: " + TrimmedMessage(PQerrorMessage(conn_));
@@ -146,7 +229,8 @@ const std::string &PgConnection::prepared(const Sql &sql) {
     std::string &name = statements_[sql.id()];
     if (name.empty()) {
         const std::string candidate = "s" + std::to_string(sql.id());
-        PGresult *result = PQprepare(conn_, candidate.c_str(), sql.postgres().c_str(), 0, nullptr);
+        PGresult *result =
+            answer(PQsendPrepare(conn_, candidate.c_str(), sql.postgres().c_str(), 0, nullptr));
         if (PQresultStatus(result) != PGRES_COMMAND_OK)
             fail(result, "prepare " + sql.postgres());
         PQclear(result);
@@ -180,8 +264,8 @@ Result PgConnection::run(const Sql &sql, std::span<const Param> params) {
                 break;
         }
     }
-    PGresult *r = PQexecPrepared(conn_, name.c_str(), static_cast<int>(n), values.data(),
-                                 lengths.data(), formats.data(), 1);
+    PGresult *r = answer(PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(n),
+                                             values.data(), lengths.data(), formats.data(), 1));
     const ExecStatusType status = PQresultStatus(r);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(r, sql.postgres());
@@ -214,11 +298,23 @@ Result PgConnection::run(const Sql &sql, std::span<const Param> params) {
 void PgConnection::exec(std::string_view script) {
     reconnectIfBroken();
     const std::string text(script);
-    PGresult *result = PQexec(conn_, text.c_str());
-    const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(result, text);
-    PQclear(result);
+    // A script of several statements gives a result for each, up to the first that failed;
+    // all are taken before the failure is reported, so the connection is ready again.
+    if (!PQsendQuery(conn_, text.c_str()))
+        fail(nullptr, text);
+    PGresult *failure = nullptr;
+    for (PGresult *result; (result = nextResult()) != nullptr;) {
+        const ExecStatusType status = PQresultStatus(result);
+        if (!failure && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            failure = result;
+        else
+            PQclear(result);
+    }
+    if (failure && !abandoned_)
+        fail(failure, text);
+    PQclear(failure);
+    if (abandoned_ || PQstatus(conn_) != CONNECTION_OK)
+        fail(nullptr, text);
 }
 
 void PgConnection::begin() {
@@ -236,6 +332,7 @@ void PgConnection::rollback() noexcept {
     inTransaction_ = false;
     // Nothing can be reported from here. A broken connection has no transaction left; the pool
     // closes it.
-    if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
-        PQclear(PQexec(conn_, "ROLLBACK"));
+    if (!abandoned_ && PQstatus(conn_) == CONNECTION_OK &&
+        PQtransactionStatus(conn_) != PQTRANS_IDLE)
+        PQclear(answer(PQsendQuery(conn_, "ROLLBACK")));
 }

@@ -4,11 +4,14 @@
 // the availability given, if any. While the server is down, a use outside a transaction is
 // refused at once. A broken connection, or one opened before the latest outage, connects again at
 // its next use outside a transaction; a statement that failed is never repeated, since it may have
-// taken effect.
+// taken effect. A statement left unanswered for the answer time-out (a server that hangs, or a
+// network that drops packets without a word) counts as the server's failure too: it is never
+// waited for longer.
 #pragma once
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +23,8 @@ class PgConnection : public Connection {
 public:
     // Connects within a few seconds or fails with an Unavailable StoreError (which marks
     // nothing down: the caller knows whether that is an outage or a wrong connection string).
-    explicit PgConnection(const std::string &url, PgAvailability *availability = nullptr);
+    explicit PgConnection(const std::string &url, PgAvailability *availability = nullptr,
+                          std::chrono::milliseconds answerTimeout = kDefaultAnswerTimeout);
     ~PgConnection() override;
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
@@ -34,13 +38,26 @@ public:
     // Connected, and outside any transaction: fit to be used again by someone else.
     bool reusable() const;
 
+    static constexpr std::chrono::milliseconds kDefaultAnswerTimeout{10'000};
+
 private:
     void reconnectIfBroken();
+    // The one result of the statement a PQsend* call queued (`sent`: its outcome), each part of
+    // it awaited within the answer time-out; null when the connection broke or the time ran out.
+    PGresult *answer(bool sent);
+    // The next result, or null at their end or on a failure (the connection's state tells which).
+    PGresult *nextResult();
+    // Sends what is queued and waits until a result can be taken without blocking: false when
+    // the connection broke, or when the answer time-out passed (the session is then abandoned).
+    bool awaitResult();
+    bool abandon();
     const std::string &prepared(const Sql &sql);
     [[noreturn]] void fail(PGresult *result, std::string_view what);
 
     PGconn *conn_ = nullptr;
+    const std::chrono::milliseconds answerTimeout_;
     bool inTransaction_ = false;
+    bool abandoned_ = false;  // a statement was given up on: the session's state is unknown
     PgAvailability *availability_;
     uint64_t generation_ = 0;              // the availability's generation when connected
     std::vector<std::string> statements_;  // by Sql::id(): its prepared name once prepared

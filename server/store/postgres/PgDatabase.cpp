@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-PgDatabase::PgDatabase(std::string url, size_t poolSize)
+PgDatabase::PgDatabase(std::string url, size_t poolSize, std::chrono::milliseconds answerTimeout)
     : url_(std::move(url)),
       poolSize_(std::max<size_t>(1, poolSize)),
+      answerTimeout_(answerTimeout),
       availability_(
           PgDisplayName(url_), [this] { PgConnection probe(url_); },
           [this] {
@@ -12,7 +13,7 @@ PgDatabase::PgDatabase(std::string url, size_t poolSize)
               std::lock_guard guard(mutex_);
               freed_.notify_all();
           }) {
-    idle_.push_back(std::make_unique<PgConnection>(url_, &availability_));
+    idle_.push_back(std::make_unique<PgConnection>(url_, &availability_, answerTimeout_));
     open_ = 1;
 }
 
@@ -44,7 +45,7 @@ Database::Lease PgDatabase::lease() {
         freed_.notify_one();
     };
     try {
-        return Lease(*this, *new PgConnection(url_, &availability_));
+        return Lease(*this, *new PgConnection(url_, &availability_, answerTimeout_));
     } catch (const StoreError &e) {
         giveBack();
         guard.unlock();
@@ -72,5 +73,5 @@ void PgDatabase::release(Connection &connection) noexcept {
 }
 
 std::unique_ptr<Connection> PgDatabase::connectWriter() {
-    return std::make_unique<PgConnection>(url_, &availability_);
+    return std::make_unique<PgConnection>(url_, &availability_, answerTimeout_);
 }

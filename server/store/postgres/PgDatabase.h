@@ -20,7 +20,10 @@ class PgDatabase : public Database {
 public:
     // At most `poolSize` connections besides the writer's. Connects once at start, so that a
     // wrong connection string is reported at once.
-    explicit PgDatabase(std::string url, size_t poolSize = 8);
+    static constexpr size_t kPoolSize = 8;
+    explicit PgDatabase(
+        std::string url, size_t poolSize = kPoolSize,
+        std::chrono::milliseconds answerTimeout = PgConnection::kDefaultAnswerTimeout);
     ~PgDatabase() override;
 
     // Waits for a free connection, or connects one; fails with an Unavailable StoreError when
@@ -40,6 +43,7 @@ protected:
 private:
     const std::string url_;
     const size_t poolSize_;
+    const std::chrono::milliseconds answerTimeout_;
     std::mutex mutex_;  // guards the fields below
     std::condition_variable freed_;
     std::vector<std::unique_ptr<PgConnection>> idle_;
