@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -64,90 +65,96 @@ size_t Occurrences(const std::string &text, const std::string &part) {
     return count;
 }
 
-TEST(StoreUnreachable, NodeRefusesAtOnceAcknowledgesNothingAndTakesLoginsAgainByItself) {
-    if (TestPostgresUrl().empty())
-        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL (scripts/test.sh starts a PostgreSQL)";
-    OwnPostgres postgres;
-    ASSERT_NE(postgres.url().rfind("postgresql://", 0), std::string::npos) << postgres.url();
-    TempFolder folder;
-    ServerProcess node(folder.path(), {"--db", postgres.url()});
-    ASSERT_TRUE(node.started()) << node.log();
-    TestMaster master;
-    Client ann(master, node.port());
-    Client ben(master, node.port());
-    ASSERT_TRUE(ann.enter("ann"));
-    ASSERT_EQ(ben.registerAs("ben"), 1);
-    ASSERT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("before")}), 1);
+// A node on a cluster of the test's own, with ann logged in and ben registered.
+class StoreUnreachable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (TestPostgresUrl().empty())
+            GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL (scripts/test.sh starts a PostgreSQL)";
+        postgres.emplace();
+        ASSERT_NE(postgres->url().rfind("postgresql://", 0), std::string::npos) << postgres->url();
+    }
 
-    ASSERT_TRUE(postgres.crash());
-    // Each answer comes before a client's 5 s time-out (event 0): the first job finds the
-    // outage, and the others are refused without waiting for a connection.
-    auto within5s = [&](Client &client, const std::string &job,
-                        const std::vector<drovik::Value> &params) {
+    // Starts the node with `options` besides its store; false when it did not come up.
+    bool startNode(std::vector<std::string> options = {}) {
+        options.insert(options.begin(), {"--db", postgres->url()});
+        node.emplace(folder.path(), options);
+        if (!node->started())
+            return false;
+        ann.emplace(master, node->port());
+        ben.emplace(master, node->port());
+        return ann->enter("ann") && ben->registerAs("ben") == 1;
+    }
+
+    // The event that ends the job, waited for no longer than a client's 5 s time-out (event 0).
+    int32_t within5s(Client &client, const std::string &job,
+                     const std::vector<drovik::Value> &params) {
         return master.master.call(client.slave(), job, params, DROVIK_TYPE_LONG, 5s).event;
-    };
+    }
+
+    // Ben's login once the node takes logins again; its last code.
+    int32_t benLogsInAgain() {
+        int32_t code = 0;
+        for (int i = 0; i < 300 && (code = ben->login("ben")) != 1; ++i)
+            std::this_thread::sleep_for(50ms);
+        return code;
+    }
+
+    std::optional<OwnPostgres> postgres;
+    TempFolder folder;
+    std::optional<ServerProcess> node;
+    TestMaster master;
+    std::optional<Client> ann, ben;
+};
+
+TEST_F(StoreUnreachable, NodeRefusesAtOnceAcknowledgesNothingAndTakesLoginsAgainByItself) {
+    ASSERT_TRUE(startNode()) << node->log();
+    ASSERT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("before")}), 1);
+
+    ASSERT_TRUE(postgres->crash());
+    // Each answer comes before the time-out: the first job finds the outage, and the others are
+    // refused without waiting for a connection.
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(within5s(ben, "User_Login", {std::string("ben"), Digest("password1")}),
+        EXPECT_EQ(within5s(*ben, "User_Login", {std::string("ben"), Digest("password1")}),
                   DROVIK_EVENT_FAILED);
-    EXPECT_EQ(within5s(ann, "User_SendMessage", {std::string("ben"), std::string("lost")}),
+    EXPECT_EQ(within5s(*ann, "User_SendMessage", {std::string("ben"), std::string("lost")}),
               DROVIK_EVENT_FAILED)
         << "never acknowledged";
-    EXPECT_EQ(ann.text("User_GetOnlineUserList"), "ann\n\r") << "ann stays logged in";
-    EXPECT_EQ(Occurrences(node.log(), "store unreachable"), 1u) << node.log();
-    EXPECT_EQ(Occurrences(node.log(), "job User_Login failed"), 0u) << "the outage, not each job";
+    EXPECT_EQ(ann->text("User_GetOnlineUserList"), "ann\n\r") << "ann stays logged in";
+    EXPECT_EQ(Occurrences(node->log(), "store unreachable"), 1u) << node->log();
+    EXPECT_EQ(Occurrences(node->log(), "job User_Login failed"), 0u) << "the outage, not each job";
 
-    ASSERT_TRUE(postgres.restart());
-    int32_t code = 0;
-    for (int i = 0; i < 300 && (code = ben.login("ben")) != 1; ++i)
-        std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(code, 1);
+    ASSERT_TRUE(postgres->restart());
+    EXPECT_EQ(benLogsInAgain(), 1);
     std::smatch refused;
-    const std::string log = node.log();
+    const std::string log = node->log();
     ASSERT_TRUE(std::regex_search(log, refused, std::regex("store reachable again .*; (\\d+) ")))
         << log;
     EXPECT_GE(std::stoi(refused[1]), 3) << "at least the logins after the first";
-    EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
+    EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
     const std::vector<StreamedMessage> expected = {{"ann", "before"}, {"ann", "after"}};
-    EXPECT_EQ(ben.receiveUntil(2, 5s), expected);
+    EXPECT_EQ(ben->receiveUntil(2, 5s), expected);
 }
 
 // A server that hangs with its connections open answers nothing and closes nothing: a node waits
 // for it no longer than its store time-out, then treats it as gone, and takes it back by itself.
-TEST(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
-    if (TestPostgresUrl().empty())
-        GTEST_SKIP() << "needs CT_TEST_POSTGRES_URL (scripts/test.sh starts a PostgreSQL)";
-    OwnPostgres postgres;
-    ASSERT_NE(postgres.url().rfind("postgresql://", 0), std::string::npos) << postgres.url();
-    TempFolder folder;
-    ServerProcess node(folder.path(), {"--db", postgres.url(), "--store-timeout", "1"});
-    ASSERT_TRUE(node.started()) << node.log();
-    TestMaster master;
-    Client ann(master, node.port());
-    Client ben(master, node.port());
-    ASSERT_TRUE(ann.enter("ann"));
-    ASSERT_EQ(ben.registerAs("ben"), 1);
-    ASSERT_EQ(ben.code("User_Logout"), 1);
+TEST_F(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
+    ASSERT_TRUE(startNode({"--store-timeout", "1"})) << node->log();
+    ASSERT_EQ(ben->code("User_Logout"), 1);
 
-    ASSERT_TRUE(postgres.freeze());
-    auto within5s = [&](Client &client, const std::string &job,
-                        const std::vector<drovik::Value> &params) {
-        return master.master.call(client.slave(), job, params, DROVIK_TYPE_LONG, 5s).event;
-    };
-    const int32_t sent = within5s(ann, "User_SendMessage", {std::string("ben"), std::string("x")});
-    const int32_t login = within5s(ben, "User_Login", {std::string("ben"), Digest("password1")});
-    const std::string log = node.log();
-    ASSERT_TRUE(postgres.thaw());
+    ASSERT_TRUE(postgres->freeze());
+    const int32_t sent = within5s(*ann, "User_SendMessage", {std::string("ben"), std::string("x")});
+    const int32_t login = within5s(*ben, "User_Login", {std::string("ben"), Digest("password1")});
+    const std::string log = node->log();
+    ASSERT_TRUE(postgres->thaw());
     EXPECT_EQ(sent, DROVIK_EVENT_FAILED) << "never acknowledged";
     EXPECT_EQ(login, DROVIK_EVENT_FAILED);
     EXPECT_NE(log.find("no answer within 1000 ms"), std::string::npos) << log;
 
-    int32_t code = 0;
-    for (int i = 0; i < 300 && (code = ben.login("ben")) != 1; ++i)
-        std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(code, 1);
-    EXPECT_EQ(ann.code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
+    EXPECT_EQ(benLogsInAgain(), 1);
+    EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
     const std::vector<StreamedMessage> expected = {{"ann", "after"}};
-    EXPECT_EQ(ben.receiveUntil(1, 5s), expected);
+    EXPECT_EQ(ben->receiveUntil(1, 5s), expected);
 }
 
 }  // namespace
