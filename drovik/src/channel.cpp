@@ -19,6 +19,8 @@ const asio::error_category &tlsCategory() {
 
 // What one read takes from the socket at most: a TLS record and a bit.
 constexpr size_t kSecuredReadBytes = 17 * 1024;
+// The most a sending thread keeps of its buffer for encrypted records between frames.
+constexpr size_t kKeptRecordBytes = 256 * 1024;
 
 }  // namespace
 
@@ -75,14 +77,21 @@ Channel::SendResult Channel::sendLocked(wire::Frame &frame) {
         waiting_.push_back(std::move(frame));
         return SendResult::Sent;
     }
-    wire::Frame records;
+    // The records go into the sending thread's own buffer: nearly every frame is written whole at
+    // once and then costs no allocation; a remainder that must wait is moved to the queue, and the
+    // buffer starts afresh.
+    static thread_local wire::Frame records;
+    records.clear();
     records.reserve(frame.size() + frame.size() / 16384 * 32 + 64);
     if (tls_->encrypt(frame, records) != tls::Session::Status::Ok) {
         failure_ = tls_->failure();
         failed_ = true;
         return SendResult::Closed;
     }
-    return writeLocked(records);
+    SendResult r = writeLocked(records);
+    if (records.capacity() > kKeptRecordBytes)
+        wire::Frame().swap(records);  // a rare large frame does not stay in every thread
+    return r;
 }
 
 void Channel::flushWaitingLocked() {

@@ -86,6 +86,14 @@ BIO_METHOD *bioMethod() {
     return method;
 }
 
+// Empties the thread's error queue before a call whose failure SSL_get_error judges (a stale entry
+// would read as this call's failure). Looking is far cheaper than clearing every slot, and on the
+// path of each frame the queue is almost always empty already.
+void clearErrors() {
+    if (ERR_peek_error() != 0)
+        ERR_clear_error();
+}
+
 // OpenSSL's error queue as one text, emptied.
 std::string sslErrors() {
     std::string text;
@@ -116,15 +124,26 @@ std::string fingerprintOf(X509 *certificate) {
     return text;
 }
 
+// TLS 1.3's suites, cheapest first on a processor with AES instructions: AES-128-GCM does four
+// rounds fewer per block than AES-256-GCM. Every suite stays allowed, so any peer still connects.
+constexpr const char *kSuites =
+    "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
+
 // The settings every context of ours shares: TLS 1.3 only, no compression, no renegotiation, no
-// session tickets (nothing resumes), buffers released while a connection is idle.
+// session tickets (nothing resumes), buffers released while a connection is idle; the server picks
+// the suite by its own order rather than the client's.
 SSL_CTX *newContext(const SSL_METHOD *method) {
     SSL_CTX *ctx = SSL_CTX_new(method);
     if (ctx == nullptr)
         return nullptr;
     SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION);
     SSL_CTX_set_max_proto_version(ctx, TLS1_3_VERSION);
-    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET |
+                                 SSL_OP_CIPHER_SERVER_PREFERENCE);
+    if (SSL_CTX_set_ciphersuites(ctx, kSuites) != 1) {
+        SSL_CTX_free(ctx);
+        return nullptr;
+    }
     SSL_CTX_set_num_tickets(ctx, 0);
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
@@ -401,7 +420,7 @@ Session::Status Session::start(std::vector<uint8_t> &out) {
 
 Session::Status Session::absorb(std::span<const uint8_t> in, std::vector<uint8_t> &out,
                                 const Sink &sink) {
-    ERR_clear_error();
+    clearErrors();
     state_->io = Io{in, &out};
     Status s = Status::Ok;
     if (!established_)
@@ -411,6 +430,10 @@ Session::Status Session::absorb(std::span<const uint8_t> in, std::vector<uint8_t
         size_t got = 0;
         if (SSL_read_ex(state_->ssl, room.data(), room.size(), &got) == 1) {
             sink.commit(got);
+            // Everything given was taken and nothing waits inside: a further read could only fail
+            // for want of bytes, at the price of a pass through the record layer per arrival.
+            if (state_->io.in.empty() && SSL_has_pending(state_->ssl) == 0)
+                break;
             continue;
         }
         int e = SSL_get_error(state_->ssl, 0);
@@ -426,7 +449,7 @@ Session::Status Session::absorb(std::span<const uint8_t> in, std::vector<uint8_t
 }
 
 Session::Status Session::encrypt(std::span<const uint8_t> plain, std::vector<uint8_t> &out) {
-    ERR_clear_error();
+    clearErrors();
     if (!established_) {
         failure_ = "TLS is not established";
         return Status::Failed;
