@@ -145,14 +145,24 @@ void MessageWriter::apply(Change &change) {
             return;
         }
     }
-    std::optional<int64_t> id =
+    std::optional<PrivateMessages::Added> added =
         PrivateMessages::add(*db_, change.recipient, change.sender, change.text, UnixSeconds());
-    if (!id) {
+    if (!added) {
         perRecipient_.erase(change.recipient);
         change.result.status = Status::UnknownRecipient;
         return;
     }
-    change.result.id = *id;
+    if (added->heldBefore) {
+        // The store's count, which the writers of the other nodes change too.
+        count = *added->heldBefore;
+        if (count >= limit_) {
+            const int64_t ids[] = {added->id};
+            PrivateMessages::remove(*db_, change.recipient, ids);
+            change.result.status = Status::Full;
+            return;
+        }
+    }
+    change.result.id = added->id;
     ++count;
     change.result.status = Status::Kept;
 }

@@ -9,13 +9,16 @@ namespace {
 // On PostgreSQL, writers of several processes may add messages for one recipient at once; a
 // reader that saw id N must never find a lower id committed later, so each insert locks the
 // recipient's account row until its commit, which puts the recipient's ids in commit order.
-// (SQLite has one writer at a time.)
+// It also returns how many messages the recipient had before, as the statement saw them: the
+// writers of other processes add messages too, so no writer's own count is the truth there.
+// (SQLite has one writer at a time, whose own count is exact: it returns none.)
 const Sql kInsert(
     "INSERT INTO private_messages(recipient, sender, text, sent_at) SELECT $1, $2, $3, $4 "
-    "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1) RETURNING id",
+    "WHERE EXISTS (SELECT 1 FROM accounts WHERE name = $1) RETURNING id, NULL",
     "WITH recipient AS (SELECT name FROM accounts WHERE name = $1::text FOR NO KEY UPDATE) "
     "INSERT INTO private_messages(recipient, sender, text, sent_at) "
-    "SELECT name, $2::text, $3::bytea, $4::bigint FROM recipient RETURNING id");
+    "SELECT name, $2::text, $3::bytea, $4::bigint FROM recipient "
+    "RETURNING id, (SELECT COUNT(*) FROM private_messages WHERE recipient = $1::text)");
 const Sql kSelect(
     "SELECT id, sender, text FROM private_messages WHERE recipient = $1 AND id > $2 "
     "ORDER BY id LIMIT $3");
@@ -30,12 +33,16 @@ constexpr int64_t kPage = 64;
 
 namespace PrivateMessages {
 
-std::optional<int64_t> add(Connection &c, std::string_view recipient, std::string_view sender,
-                           std::string_view text, int64_t now) {
+std::optional<Added> add(Connection &c, std::string_view recipient, std::string_view sender,
+                         std::string_view text, int64_t now) {
     Result result = c.run(kInsert, {recipient, sender, Param::blob(text), now});
     if (result.rows.empty())
         return std::nullopt;
-    return result.rows[0].integer(0);
+    const Row &row = result.rows[0];
+    Added added{row.integer(0), std::nullopt};
+    if (!row.cells[1].null)
+        added.heldBefore = row.integer(1);
+    return added;
 }
 
 std::vector<StoredMessage> after(Connection &c, std::string_view recipient, int64_t afterId,

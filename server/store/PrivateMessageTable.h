@@ -22,10 +22,16 @@ struct StoredMessage {
 // inside its own transactions.
 namespace PrivateMessages {
 
+struct Added {
+    int64_t id = 0;
+    // How many messages the store held for the recipient before this one, where other processes
+    // add messages too (PostgreSQL); none where the one writer's own count is exact (SQLite).
+    std::optional<int64_t> heldBefore;
+};
 // Keeps the message and returns its id, which is higher than that of every message kept before;
 // nothing when the recipient has no account.
-std::optional<int64_t> add(Connection &c, std::string_view recipient, std::string_view sender,
-                           std::string_view text, int64_t now);
+std::optional<Added> add(Connection &c, std::string_view recipient, std::string_view sender,
+                         std::string_view text, int64_t now);
 // The recipient's messages with an id above `afterId`, in order: at most `limit` of them and no
 // more than `maxBytes` as `sizeOf(senderLength, textLength)` counts them (but always the first).
 // `complete` tells whether these are all there are.
@@ -45,7 +51,8 @@ public:
 
     std::optional<int64_t> add(std::string_view recipient, std::string_view sender,
                                std::string_view text, int64_t now) {
-        return PrivateMessages::add(*db_.lease(), recipient, sender, text, now);
+        auto added = PrivateMessages::add(*db_.lease(), recipient, sender, text, now);
+        return added ? std::optional<int64_t>(added->id) : std::nullopt;
     }
     std::vector<StoredMessage> after(std::string_view recipient, int64_t afterId, int64_t limit,
                                      size_t maxBytes, size_t (*sizeOf)(size_t, size_t),

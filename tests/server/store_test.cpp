@@ -235,6 +235,23 @@ TEST_P(StoreTest, ARecipientsBoundCountsWhatAnotherWriterRemoved) {
     EXPECT_EQ(store.messages.count("ben"), 1);
 }
 
+// Two nodes adding for one recipient: the bound holds for both together, as the store counts.
+// (A SQLite store has one writer, whose own count is exact.)
+TEST_P(StoreTest, ARecipientsBoundCountsWhatAnotherWriterAdded) {
+    if (std::string(GetParam()) != "postgres")
+        GTEST_SKIP() << "one writer per SQLite store";
+    Store store(location);
+    ASSERT_TRUE(store.accounts.insert("ben", "h", 1));
+    MessageWriter first(store.db.connectWriter(), 3, nullptr);
+    MessageWriter second(store.db.connectWriter(), 3, nullptr);
+    std::vector<MessageWriter::Status> outcomes;
+    for (int i = 0; i < 6; ++i)
+        outcomes.push_back((i % 2 ? second : first).add("ben", "ann", std::to_string(i)).status);
+    using enum MessageWriter::Status;
+    EXPECT_EQ(outcomes, (std::vector{Kept, Kept, Kept, Full, Full, Full}));
+    EXPECT_EQ(store.messages.count("ben"), 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Values("sqlite", "postgres"),
                          [](const auto &info) { return std::string(info.param); });
 
