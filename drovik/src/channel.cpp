@@ -17,8 +17,10 @@ const asio::error_category &tlsCategory() {
     return category;
 }
 
-// What one read takes from the socket at most: a TLS record and a bit.
-constexpr size_t kSecuredReadBytes = 17 * 1024;
+// What one read takes from the socket at most: a few full TLS records, so that a large frame (the
+// online list of thousands of users) comes in one or two reads rather than one per record, each
+// a pass through the reactor.
+constexpr size_t kSecuredReadBytes = 64 * 1024;
 // The most a sending thread keeps of its buffer for encrypted records between frames.
 constexpr size_t kKeptRecordBytes = 256 * 1024;
 
@@ -157,8 +159,12 @@ void Channel::readSecured(wire::FrameAssembler &assembler, ReadHandler done) {
 
 Channel::Absorbed Channel::absorbArrived(wire::FrameAssembler &assembler, size_t first) {
     // One large buffer per network thread, not one per connection: a connection between reads
-    // holds no bytes of its peer's in flight beyond its small first buffer.
-    static thread_local std::array<uint8_t, kSecuredReadBytes> more;
+    // holds no bytes of its peer's in flight beyond its small first buffer. On the heap, made at
+    // the thread's first secured read: a buffer in the thread's static storage would be part of
+    // every thread of a process that loads the library.
+    static thread_local std::vector<uint8_t> more;
+    if (more.empty())
+        more.resize(kSecuredReadBytes);
     std::span<const uint8_t> arrived(firstBytes_.data(), first);
     asio::error_code later;  // an end met after the first bytes: it follows them
     if (first == firstBytes_.size()) {
