@@ -1,7 +1,5 @@
 #include "worker_pool.h"
 
-#include "thread_slices.h"
-
 namespace drovik {
 namespace {
 
@@ -29,10 +27,7 @@ void runTask(const WorkerPool *pool, std::function<void()> &task) {
 WorkerPool::WorkerPool(size_t workers) : workers_(workers > 0 ? workers : 1) {
     threads_.reserve(workers_ + 1);
     for (size_t i = 0; i < workers_ + 1; ++i)
-        threads_.emplace_back([this] {
-            requestShortTimeSlices();
-            run();
-        });
+        threads_.emplace_back([this] { run(); });
 }
 
 WorkerPool::~WorkerPool() {
