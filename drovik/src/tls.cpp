@@ -272,10 +272,12 @@ ServerIdentity serverIdentity(const std::string &certificateFile, const std::str
     } else {
         bool haveCertificate = exists(certificateFile), haveKey = exists(keyFile);
         std::optional<FileLock> creating;
-        if (createIfMissing && !haveCertificate && !haveKey) {
+        if (createIfMissing && (!haveCertificate || !haveKey)) {
             // Two slaves started at once on the same files must end up with one pair between
             // them, not each with its own (or one's certificate beside the other's key): the pair
-            // is made under a lock, and only by the one that still finds no files there.
+            // is made under a lock, and only by the one that still finds no files there. One file
+            // without the other may be a pair being written just now, so that is looked at again
+            // under the lock too.
             creating.emplace(keyFile + ".lock", kCreateWait);
             if (!creating->locked()) {
                 error = creating->error();
