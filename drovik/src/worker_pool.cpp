@@ -6,8 +6,8 @@ namespace {
 struct ThreadRole {
     const WorkerPool *working = nullptr;  // runs a task of this pool
     const WorkerPool *leading = nullptr;  // runs this pool's network
-    const void *heldOwner = nullptr;      // a task a network handler left for this thread
-    std::function<void()> held;
+    // Tasks network handlers left for this thread, in the order left, as (owner, task).
+    std::vector<std::pair<const void *, std::function<void()>>> held;
 };
 thread_local ThreadRole role;
 
@@ -44,14 +44,15 @@ void WorkerPool::lead(asio::io_context &network) {
 }
 
 void WorkerPool::submit(const void *owner, std::function<void()> task) {
-    int queued = 1;
+    size_t queued = 1;
     {
         std::lock_guard guard(lock_);
-        if (role.leading == this && role.held) {
-            // A task held for after the handler was queued first: it keeps its place.
-            queueLocked({role.heldOwner, std::move(role.held)});
-            role.held = nullptr;
-            ++queued;
+        if (role.leading == this && !role.held.empty()) {
+            // Tasks held for after the handler are queued first: they keep their places.
+            for (auto &[heldOwner, heldTask] : role.held)
+                queueLocked({heldOwner, std::move(heldTask)});
+            queued += role.held.size();
+            role.held.clear();
         }
         queueLocked({owner, std::move(task)});
     }
@@ -60,9 +61,8 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
 }
 
 void WorkerPool::submitHere(const void *owner, std::function<void()> task) {
-    if (role.leading == this && !role.held) {
-        role.heldOwner = owner;
-        role.held = std::move(task);
+    if (role.leading == this && role.held.size() < kInlineBatch) {
+        role.held.emplace_back(owner, std::move(task));
         return;
     }
     submit(owner, std::move(task));
@@ -151,6 +151,14 @@ void WorkerPool::run() {
             ++leaderEpoch_;
             jobOnLeader_ = false;
             networkVacant_ = true;
+            // The leader's jobs still to come take their turns with the workers, before anything
+            // the network gives from now on.
+            const size_t queued = batch_.size();
+            for (Task &left : batch_)
+                queueLocked(std::move(left));
+            batch_.clear();
+            for (size_t i = 0; i < queued; ++i)
+                wake_.notify_one();
             continue;
         }
         if (!jobOnLeader_ && now - lastJobOnLeader_ >= kWatchFor) {
@@ -169,24 +177,31 @@ void WorkerPool::leadNetwork(std::unique_lock<std::mutex> &guard) {
         guard.unlock();
         role.leading = this;
         const size_t ran = network_->run_one();
-        // Before a job runs here, what else the network has ready is taken: a handler that holds a
-        // job of its own sends both to the workers (see submit), so a busy network keeps every
-        // thread at work and a quiet one keeps the job here.
-        for (int more = 0; ran > 0 && role.held && more < kLookAhead; ++more)
+        // Before a job runs here, what else the network has ready is taken: quick jobs among it
+        // wait here too, up to kInlineBatch; one more sends them all to the workers (see submit),
+        // so a busy network keeps every thread at work and a quiet one keeps its jobs here.
+        for (int more = 0; ran > 0 && !role.held.empty() && more < kLookAhead; ++more)
             if (network_->poll_one() == 0)
                 break;
         role.leading = nullptr;
-        Task held{role.heldOwner, std::move(role.held)};
-        role.held = nullptr;
         guard.lock();
+        for (auto &[owner, task] : role.held)
+            batch_.push_back({owner, std::move(task)});
+        role.held.clear();
         if (ran == 0)
             return;  // the network has stopped for good
-        if (held.run && !runHere(guard, std::move(held)))
-            return;
+        // The network waits for the whole batch, so the watcher's clock starts with its first.
+        const Clock::time_point batchStart = Clock::now();
+        while (!batch_.empty()) {
+            Task task = std::move(batch_.front());
+            batch_.pop_front();
+            if (!runHere(guard, std::move(task), batchStart))
+                return;
+        }
     }
 }
 
-bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task) {
+bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task, Clock::time_point since) {
     if (running_ >= workers_ || queues_.count(task.owner) > 0) {
         // No worker is free to watch, or the owner's earlier tasks wait: it takes its turn.
         queueLocked(std::move(task));
@@ -198,7 +213,8 @@ bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task) {
     ++running_;
     const uint64_t epoch = leaderEpoch_;
     jobOnLeader_ = true;
-    jobOnLeaderSince_ = lastJobOnLeader_ = Clock::now();
+    jobOnLeaderSince_ = since;
+    lastJobOnLeader_ = Clock::now();
     const bool needWatcher = !watching_;
     guard.unlock();
     if (needWatcher)

@@ -13,7 +13,8 @@
 // leader runs a job nobody reads the network, so an idle thread watches: a job that runs longer
 // than kRescueAfter loses the network to the watcher, and its thread becomes a worker once the job
 // returns. The watcher only polls while jobs have run on the leader in the last kWatchFor; an idle
-// slave sleeps.
+// slave sleeps. A few quick jobs read at once (kInlineBatch) are run by the leader one after the
+// other; only more than that go to the workers, each of which costs a wake.
 #ifndef DROVIK_SRC_WORKER_POOL_H
 #define DROVIK_SRC_WORKER_POOL_H
 
@@ -37,6 +38,8 @@ public:
     static constexpr std::chrono::microseconds kRescueAfter{1000};
     // How many ready network handlers the leader runs before a job it holds, at the most.
     static constexpr int kLookAhead = 8;
+    // How many quick jobs read together the leader runs itself, at the most.
+    static constexpr size_t kInlineBatch = 4;
     // How long after the last job on the leader the watcher keeps polling.
     static constexpr std::chrono::milliseconds kWatchFor{20};
 
@@ -54,7 +57,8 @@ public:
     void submit(const void *owner, std::function<void()> task);
     void submit(std::function<void()> task) { submit(nullptr, std::move(task)); }
     // As submit, but on the leader inside a network handler the task may run on this thread as soon
-    // as the handler returns (when a worker is free and nothing of the owner waits before it).
+    // as the handler returns (when a worker is free and nothing of the owner waits before it),
+    // together with at most kInlineBatch - 1 others read with it.
     void submitHere(const void *owner, std::function<void()> task);
     // Runs what is queued, then ends the threads. The network must be stopped first. Not from a
     // worker of this pool.
@@ -72,9 +76,9 @@ private:
     // Runs the network on this thread until a job on it is rescued or the network stops. Called
     // and returns with the lock held.
     void leadNetwork(std::unique_lock<std::mutex> &guard);
-    // Runs one task held back by a network handler on this thread. Lock held; true when this
-    // thread still leads afterwards.
-    bool runHere(std::unique_lock<std::mutex> &guard, Task task);
+    // Runs one task held back by a network handler on this thread, as part of a batch that began
+    // at `since`. Lock held; true when this thread still leads afterwards.
+    bool runHere(std::unique_lock<std::mutex> &guard, Task task, Clock::time_point since);
     void queueLocked(Task task);
     bool takeLocked(Task &task);
     // The idle thread that watches a job on the leader (it looks at least every kRescueAfter and
@@ -95,6 +99,7 @@ private:
     bool watching_ = false;       // an idle thread is the watcher
     bool jobOnLeader_ = false;    // the leader runs a task and the network is not read
     uint64_t leaderEpoch_ = 0;    // counts the times the watcher took the network from a job
+    std::deque<Task> batch_;      // the leader's jobs read together, still to run on it
     Clock::time_point jobOnLeaderSince_;
     Clock::time_point lastJobOnLeader_;
 

@@ -378,5 +378,70 @@ TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
 
+// Records the long each "Mark" job was given, in the order the jobs started.
+struct Marks {
+    std::mutex lock;
+    std::vector<int32_t> started;
+    static Marks &instance() {
+        static Marks m;
+        return m;
+    }
+    static int32_t DROVIK_CALL job(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
+        {
+            std::lock_guard guard(instance().lock);
+            instance().started.push_back(Drovik_Parameter_GetLong(list, 0));
+        }
+        Drovik_Return_Long(job, 1);
+        return DROVIK_EVENT_FINISHED;
+    }
+};
+
+// Quick jobs read together wait for the one before them on the thread that read them. When that
+// one blocks, another thread takes the network over and the waiting jobs go to the workers: none
+// is lost, and they start in the order read, before a job of their connection read after them.
+// With one worker, the order they start in is the order they were taken in.
+TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
+    int32_t port = 0;
+    intptr_t slave =
+        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 1, &port, kPlain, "", "", 0);
+    ASSERT_NE(slave, 0);
+    addTestJobs(slave);
+    Drovik_Slave_AddJob(slave, "Mark", &Marks::job, "l", 0);
+    auto mark = [](uint64_t id, int32_t n) {
+        Bytes value{DROVIK_TYPE_LONG};
+        putU32(value, static_cast<uint32_t>(n));
+        return jobFrame(id, "Mark", 1, value);
+    };
+    RawPeer peer(port);
+    peer.send(helloFrame(60'000));
+    ASSERT_EQ(peer.read(11), welcomeFrame());
+    for (int round = 0; round < 3; ++round) {
+        gate().reset();
+        Marks::instance().started.clear();
+        // One write: the block and three marks arrive in one read.
+        Bytes together = jobFrame(100, "Block", 0);
+        for (int n = 1; n <= 3; ++n) {
+            Bytes f = mark(static_cast<uint64_t>(n), n);
+            together.insert(together.end(), f.begin(), f.end());
+        }
+        peer.send(together);
+        ASSERT_TRUE(gate().waitForWaiters(1));
+        // Read by the thread that took the network over, while the block still holds the first.
+        peer.send(mark(4, 4));
+        std::this_thread::sleep_for(20ms);
+        gate().release();
+        for (int answered = 0; answered < 5;) {
+            const uint8_t type = readFrame(peer).first;
+            ASSERT_NE(type, 0) << "a RESULT for every job";
+            answered += type == 6;  // the slave's pings are skipped
+        }
+        std::lock_guard guard(Marks::instance().lock);
+        EXPECT_EQ(Marks::instance().started, (std::vector<int32_t>{1, 2, 3, 4}))
+            << "round " << round;
+    }
+    peer.socket().close();
+    EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
+}
+
 }  // namespace
 }  // namespace drovik_test
