@@ -271,31 +271,50 @@ TEST_F(Limits, AnUntrustedMasterMaySendOnlySmallFrames) {
     EXPECT_TRUE(LogRecorder::instance().waitFor(DROVIK_LOG_PROTOCOL, "4096"));
 }
 
-// Records which master each "Turn" job ran for, in the order they ran.
+// Records, in the order the jobs started, which master each "Turn" job ran for and the long each
+// "Mark" job was given.
 struct Turns {
     std::mutex lock;
     std::vector<intptr_t> masters;
+    std::vector<int32_t> marks;
     static Turns &instance() {
         static Turns t;
         return t;
     }
     static int32_t DROVIK_CALL job(intptr_t, intptr_t master, intptr_t job, intptr_t, intptr_t) {
+        return record(job, [&] { instance().masters.push_back(master); });
+    }
+    static int32_t DROVIK_CALL mark(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
+        return record(job, [&] { instance().marks.push_back(Drovik_Parameter_GetLong(list, 0)); });
+    }
+    template <class F>
+    static int32_t record(intptr_t job, F note) {
         {
             std::lock_guard guard(instance().lock);
-            instance().masters.push_back(master);
+            note();
         }
         Drovik_Return_Long(job, 1);
         return DROVIK_EVENT_FINISHED;
     }
 };
 
+// A plaintext slave with the test jobs, "Turn" and "Mark", and `workers` workers; 0 when it did
+// not start.
+intptr_t turnsSlave(size_t workers, int32_t &port) {
+    intptr_t slave = Drovik_Slave_InitTransport(
+        "127.0.0.1", 0, nullptr, static_cast<int32_t>(workers), &port, kPlain, "", "", 0);
+    if (slave != 0) {
+        addTestJobs(slave);
+        Drovik_Slave_AddJob(slave, "Turn", &Turns::job, "", 0);
+        Drovik_Slave_AddJob(slave, "Mark", &Turns::mark, "l", 0);
+    }
+    return slave;
+}
+
 TEST(WorkerTurns, AConnectionsQueueDelaysAnotherByOneJobAtMost) {
     int32_t port = 0;
-    intptr_t slave =
-        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 1, &port, kPlain, "", "", 0);
+    intptr_t slave = turnsSlave(1, port);
     ASSERT_NE(slave, 0);
-    addTestJobs(slave);
-    Drovik_Slave_AddJob(slave, "Turn", &Turns::job, "", 0);
     gate().reset();
     TestMaster busy, patient;
     intptr_t busyConnection = busy.connect(port, 5, kPlain),
@@ -349,10 +368,8 @@ TEST(WorkerTurns, AConnectionsQueueDelaysAnotherByOneJobAtMost) {
 // to a worker).
 TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
     int32_t port = 0;
-    intptr_t slave =
-        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 2, &port, kPlain, "", "", 0);
+    intptr_t slave = turnsSlave(2, port);
     ASSERT_NE(slave, 0);
-    addTestJobs(slave);
     gate().reset();
     TestMaster stuck, other;
     intptr_t stuckConnection = stuck.connect(port, 5, kPlain);
@@ -378,35 +395,14 @@ TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
 
-// Records the long each "Mark" job was given, in the order the jobs started.
-struct Marks {
-    std::mutex lock;
-    std::vector<int32_t> started;
-    static Marks &instance() {
-        static Marks m;
-        return m;
-    }
-    static int32_t DROVIK_CALL job(intptr_t, intptr_t, intptr_t job, intptr_t list, intptr_t) {
-        {
-            std::lock_guard guard(instance().lock);
-            instance().started.push_back(Drovik_Parameter_GetLong(list, 0));
-        }
-        Drovik_Return_Long(job, 1);
-        return DROVIK_EVENT_FINISHED;
-    }
-};
-
 // Quick jobs read together wait for the one before them on the thread that read them. When that
 // one blocks, another thread takes the network over and the waiting jobs go to the workers: none
 // is lost, and they start in the order read, before a job of their connection read after them.
 // With one worker, the order they start in is the order they were taken in.
 TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
     int32_t port = 0;
-    intptr_t slave =
-        Drovik_Slave_InitTransport("127.0.0.1", 0, nullptr, 1, &port, kPlain, "", "", 0);
+    intptr_t slave = turnsSlave(1, port);
     ASSERT_NE(slave, 0);
-    addTestJobs(slave);
-    Drovik_Slave_AddJob(slave, "Mark", &Marks::job, "l", 0);
     auto mark = [](uint64_t id, int32_t n) {
         Bytes value{DROVIK_TYPE_LONG};
         putU32(value, static_cast<uint32_t>(n));
@@ -417,7 +413,10 @@ TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
     ASSERT_EQ(peer.read(11), welcomeFrame());
     for (int round = 0; round < 3; ++round) {
         gate().reset();
-        Marks::instance().started.clear();
+        {
+            std::lock_guard guard(Turns::instance().lock);
+            Turns::instance().marks.clear();
+        }
         // One write: the block and three marks arrive in one read.
         Bytes together = jobFrame(100, "Block", 0);
         for (int n = 1; n <= 3; ++n) {
@@ -435,9 +434,8 @@ TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
             ASSERT_NE(type, 0) << "a RESULT for every job";
             answered += type == 6;  // the slave's pings are skipped
         }
-        std::lock_guard guard(Marks::instance().lock);
-        EXPECT_EQ(Marks::instance().started, (std::vector<int32_t>{1, 2, 3, 4}))
-            << "round " << round;
+        std::lock_guard guard(Turns::instance().lock);
+        EXPECT_EQ(Turns::instance().marks, (std::vector<int32_t>{1, 2, 3, 4})) << "round " << round;
     }
     peer.socket().close();
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
