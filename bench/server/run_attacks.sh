@@ -12,5 +12,9 @@ build=${BUILD_DIR:-$root/build}
 
 # Thousands of attacking connections: each is a descriptor in the harness and one in the server.
 ulimit -n "$(ulimit -Hn)"
-cmake --build "$build" --target community_server attack_harness >/dev/null
+# Quiet unless it fails: then its output says why.
+if ! build_output=$(cmake --build "$build" --target community_server attack_harness 2>&1); then
+  echo "$build_output" >&2
+  exit 1
+fi
 exec "$build/bin/attack_harness" "$@"
