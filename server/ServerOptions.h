@@ -18,7 +18,8 @@ struct ServerOptions {
     std::string redis;
     std::string redisNamespace = "ct";  // of every key and channel: one per community
     int32_t presenceSeconds = 10;
-    int32_t storeTimeoutSeconds = 10;  // PostgreSQL: longest wait for an answer to a statement
+    // PostgreSQL: longest wait for an answer to a statement (kStoreAnswerTimeout)
+    int32_t storeTimeoutSeconds = 10;
 
     // TLS certificate and key in PEM files; both empty: the pair beside the store (see
     // DefaultCertificateFile), made on the first start. plaintext: no TLS at all.

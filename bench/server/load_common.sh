@@ -1,5 +1,6 @@
-# Shared by the load scripts (sourced, not run): the transport, the open-file check, the server's
-# options for a load from one machine, and waiting for a server to listen.
+# Shared by the load and attack scripts (sourced, not run): the quiet build, the transport, the
+# open-file check, the server's options for a load from one machine, and waiting for a server to
+# listen.
 
 # --plaintext among the generator's options runs the servers without TLS too. Sets transport
 # (for the report) and server_transport (the servers' option).
@@ -12,6 +13,15 @@ load_transport() {
       server_transport=(--plaintext)
     fi
   done
+}
+
+# Builds the given targets of $build quietly; a failed build prints its output and ends the script.
+load_build() {
+  local output
+  if ! output=$(cmake --build "$build" --target "$@" 2>&1); then
+    echo "$output" >&2
+    exit 1
+  fi
 }
 
 # Every simulated client is a connection, on both sides of loopback.

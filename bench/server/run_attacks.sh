@@ -12,9 +12,6 @@ build=${BUILD_DIR:-$root/build}
 
 # Thousands of attacking connections: each is a descriptor in the harness and one in the server.
 ulimit -n "$(ulimit -Hn)"
-# Quiet unless it fails: then its output says why.
-if ! build_output=$(cmake --build "$build" --target community_server attack_harness 2>&1); then
-  echo "$build_output" >&2
-  exit 1
-fi
+source "$root/bench/server/load_common.sh"
+load_build community_server attack_harness
 exec "$build/bin/attack_harness" "$@"

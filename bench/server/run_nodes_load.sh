@@ -18,11 +18,7 @@ shift 2 || shift $# || true
 source "$root/bench/server/load_common.sh"
 load_transport "$@"
 load_check_open_files "$clients"
-# Quiet unless it fails: then its output says why.
-if ! build_output=$(cmake --build "$build" --target community_server server_load 2>&1); then
-  echo "$build_output" >&2
-  exit 1
-fi
+load_build community_server server_load
 
 work=$(mktemp -d)
 chmod 755 "$work"

@@ -184,10 +184,12 @@ protected:
 // means the same tables and meaning on each.
 inline constexpr int kSchemaVersion = 2;
 
+// How long a database server may leave a statement unanswered before it is taken for unreachable,
+// unless told otherwise (PostgreSQL; SQLite answers in the process).
+inline constexpr std::chrono::milliseconds kStoreAnswerTimeout{10'000};
+
 // Opens the database `location` names: a postgresql:// (or postgres://) connection string, or
-// else a SQLite file. It is not migrated yet. `answerTimeout`: how long PostgreSQL may leave a
-// statement unanswered before it is taken for unreachable.
+// else a SQLite file. It is not migrated yet.
 std::unique_ptr<Database> OpenDatabase(
-    const std::string &location,
-    std::chrono::milliseconds answerTimeout = std::chrono::seconds(10));
+    const std::string &location, std::chrono::milliseconds answerTimeout = kStoreAnswerTimeout);
 bool IsPostgresLocation(std::string_view location);

@@ -310,11 +310,9 @@ void PgConnection::exec(std::string_view script) {
         else
             PQclear(result);
     }
-    if (failure && !abandoned_)
+    // fail() tells an unanswered statement, a failed one and a broken connection apart.
+    if (failure || abandoned_ || PQstatus(conn_) != CONNECTION_OK)
         fail(failure, text);
-    PQclear(failure);
-    if (abandoned_ || PQstatus(conn_) != CONNECTION_OK)
-        fail(nullptr, text);
 }
 
 void PgConnection::begin() {

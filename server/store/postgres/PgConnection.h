@@ -24,7 +24,7 @@ public:
     // Connects within a few seconds or fails with an Unavailable StoreError (which marks
     // nothing down: the caller knows whether that is an outage or a wrong connection string).
     explicit PgConnection(const std::string &url, PgAvailability *availability = nullptr,
-                          std::chrono::milliseconds answerTimeout = kDefaultAnswerTimeout);
+                          std::chrono::milliseconds answerTimeout = kStoreAnswerTimeout);
     ~PgConnection() override;
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
@@ -37,8 +37,6 @@ public:
 
     // Connected, and outside any transaction: fit to be used again by someone else.
     bool reusable() const;
-
-    static constexpr std::chrono::milliseconds kDefaultAnswerTimeout{10'000};
 
 private:
     void reconnectIfBroken();

@@ -21,9 +21,8 @@ public:
     // At most `poolSize` connections besides the writer's. Connects once at start, so that a
     // wrong connection string is reported at once.
     static constexpr size_t kPoolSize = 8;
-    explicit PgDatabase(
-        std::string url, size_t poolSize = kPoolSize,
-        std::chrono::milliseconds answerTimeout = PgConnection::kDefaultAnswerTimeout);
+    explicit PgDatabase(std::string url, size_t poolSize = kPoolSize,
+                        std::chrono::milliseconds answerTimeout = kStoreAnswerTimeout);
     ~PgDatabase() override;
 
     // Waits for a free connection, or connects one; fails with an Unavailable StoreError when
