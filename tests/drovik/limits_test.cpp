@@ -437,6 +437,30 @@ TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
         std::lock_guard guard(Turns::instance().lock);
         EXPECT_EQ(Turns::instance().marks, (std::vector<int32_t>{1, 2, 3, 4})) << "round " << round;
     }
+    {
+        std::lock_guard guard(Turns::instance().lock);
+        Turns::instance().marks.clear();
+    }
+    // More quick jobs in one read than the leader keeps for itself (four): all go to the workers,
+    // and still every one runs, in order.
+    const int many = 6;
+    Bytes burst;
+    std::vector<int32_t> expected;
+    for (int n = 1; n <= many; ++n) {
+        Bytes f = mark(static_cast<uint64_t>(200 + n), n);
+        burst.insert(burst.end(), f.begin(), f.end());
+        expected.push_back(n);
+    }
+    peer.send(burst);
+    for (int answered = 0; answered < many;) {
+        const uint8_t type = readFrame(peer).first;
+        ASSERT_NE(type, 0) << "a RESULT for every job";
+        answered += type == 6;
+    }
+    {
+        std::lock_guard guard(Turns::instance().lock);
+        EXPECT_EQ(Turns::instance().marks, expected);
+    }
     peer.socket().close();
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
