@@ -273,7 +273,10 @@ typedef void(DROVIK_CALL *Drovik_MasterConnected)(intptr_t slave, intptr_t maste
  * A new slave listening on bindAddress:port (port 0: a free port), speaking TLS with a key made for
  * it in memory (a master that pins keys sees a new one at every start: give the slave a lasting
  * key with Drovik_Slave_InitTransport). workers: threads of the job pool
- * (0: the number of cores, at least 2). boundPort, when not 0, receives the port listened on.
+ * (0: the number of cores, at least 2), shared out among the slave's network threads (one per
+ * core, at most four, never more than workers): each connection is read by one of them, and its
+ * jobs run on that one's share of the workers. boundPort, when not 0, receives the port listened
+ * on.
  * log may be 0. 0 on failure, with a text in Drovik_Slave_GetLastError(0).
  * Masters are accepted at once; register the jobs (AddJob) before telling anyone the port.
  */

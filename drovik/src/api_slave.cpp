@@ -129,7 +129,7 @@ DROVIK_API const char *DROVIK_CALL Drovik_Slave_GetFingerprint(intptr_t slave) {
 
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_DeInit(intptr_t slave) {
     return withSlave<int32_t>(slave, 0, [&](SlaveServer &s) -> int32_t {
-        if (s.pool().onWorkerThread())
+        if (s.onWorkerThread())
             return fail(s, 0, Error::OwnHandler);
         if (!s.shutdown())
             return 0;

@@ -16,8 +16,8 @@ constexpr auto kDefaultSilenceLimit = std::chrono::milliseconds(10000);
 
 }  // namespace
 
-MasterSession::MasterSession(SlaveServer &server, asio::ip::tcp::socket socket)
-    : server_(server), timer_(server.io()), assembler_(wire::kMaxHandshakeLength) {
+MasterSession::MasterSession(SlaveServer &server, SlaveShard &shard, asio::ip::tcp::socket socket)
+    : server_(server), shard_(shard), timer_(shard.io), assembler_(wire::kMaxHandshakeLength) {
     asio::error_code ec;
     auto peer = socket.remote_endpoint(ec);
     if (!ec) {
@@ -69,9 +69,9 @@ bool MasterSession::send(wire::Frame frame) {
     // Output past the limit starts its clock even while the master sends nothing more to read.
     if (result == Channel::SendResult::Sent &&
         channel_->queuedBytes() > server_.limits.outputBytes() && !outputReported_.exchange(true))
-        asio::post(server_.io(), [self = shared_from_this()] { self->outputOver(); });
+        asio::post(shard_.io, [self = shared_from_this()] { self->outputOver(); });
     if (result == Channel::SendResult::Overflow)
-        asio::post(server_.io(), [self = shared_from_this()] {
+        asio::post(shard_.io, [self = shared_from_this()] {
             self->end("the master does not read what is sent to it", DROVIK_LOG_LIMIT);
         });
     return result == Channel::SendResult::Sent;
@@ -84,7 +84,7 @@ bool MasterSession::kick() {
             return false;
         connected_ = false;
     }
-    asio::post(server_.io(), [self = shared_from_this()] {
+    asio::post(shard_.io, [self = shared_from_this()] {
         self->goodbye(wire::FrameType::Kick, "kicked by the slave");
     });
     return true;
@@ -244,7 +244,7 @@ void MasterSession::onHello(std::span<const uint8_t> body) {
                         (hello->clientName.empty() ? "" : " (" + hello->clientName + ")"),
                     DROVIK_LOG_CONNECTION);
     if (greetFirst)
-        server_.pool().submit(this, [self = shared_from_this()] { self->greet(); });
+        shard_.pool.submit(this, [self = shared_from_this()] { self->greet(); });
     armWatchdog();
 }
 
@@ -261,7 +261,7 @@ void MasterSession::greet() {
         std::lock_guard guard(lock_);
         greeting_ = false;
         for (auto &job : held_)
-            server_.pool().submit(this, [job = std::move(job)] { runJob(job); });
+            shard_.pool.submit(this, [job = std::move(job)] { runJob(job); });
         held_.clear();
     }
     finaliseIfDone();
@@ -314,9 +314,9 @@ void MasterSession::onJob(std::span<const uint8_t> body) {
     const bool quick = job->definition->timing->quick();
     auto run = [job = std::move(job)] { runJob(job); };
     if (quick)
-        server_.pool().submitHere(this, std::move(run));
+        shard_.pool.submitHere(this, std::move(run));
     else
-        server_.pool().submit(this, std::move(run));
+        shard_.pool.submit(this, std::move(run));
 }
 
 void MasterSession::answer(uint64_t jobId, int32_t event) {
@@ -399,10 +399,10 @@ void MasterSession::finaliseIfDone() {
         }
         server.sessionGone(self);
     };
-    if (server_.pool().onWorkerThread())
+    if (shard_.pool.onWorkerThread())
         finalise();
     else
-        server_.pool().submit(this, std::move(finalise));
+        shard_.pool.submit(this, std::move(finalise));
 }
 
 }  // namespace drovik

@@ -74,7 +74,7 @@ void MasterSession::onWatchdog() {
 }
 
 void MasterSession::trustChanged() {
-    asio::post(server_.io(), [self = shared_from_this()] {
+    asio::post(shard_.io, [self = shared_from_this()] {
         if (self->ended_)
             return;
         // Read here, in the order of the network thread, so that two quick changes from different

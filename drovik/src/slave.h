@@ -1,6 +1,6 @@
 // The slave side: a SlaveServer listens and keeps its masters; each MasterSession is one master's
-// connection, read by the server's network thread; jobs run on the server's worker pool. The pool's
-// threads take turns at being the network thread, one at a time (worker_pool.h).
+// connection, read by the network thread of its shard; its jobs run on that shard's worker pool. A
+// pool's threads take turns at being its shard's network thread, one at a time (worker_pool.h).
 #ifndef DROVIK_SRC_SLAVE_H
 #define DROVIK_SRC_SLAVE_H
 
@@ -56,9 +56,29 @@ struct JobDefinition {
     std::shared_ptr<JobTiming> timing = std::make_shared<JobTiming>();
 };
 
+// One share of a slave's connections: the io_context they are read on and the pool whose threads
+// run that network (one at a time) and the jobs that arrive on it. A slave spreads its connections
+// over a few shards, so a thread held up in one (by a long handler, or by a processor the machine
+// takes away for some milliseconds) holds up only that shard's connections, and the network is read
+// on as many processors as there are shards.
+struct SlaveShard {
+    explicit SlaveShard(size_t workers) : work(asio::make_work_guard(io)), pool(workers) {}
+    // Lets the network end, then the pool: once, from a thread outside the pool.
+    void stop() {
+        work.reset();
+        io.stop();
+        pool.stop();
+    }
+
+    asio::io_context io{1};  // run by one of the pool's threads at a time
+    asio::executor_work_guard<asio::io_context::executor_type> work;
+    WorkerPool pool;
+    std::atomic<size_t> sessions{0};  // live sessions read here
+};
+
 class MasterSession : public std::enable_shared_from_this<MasterSession> {
 public:
-    MasterSession(SlaveServer &server, asio::ip::tcp::socket socket);
+    MasterSession(SlaveServer &server, SlaveShard &shard, asio::ip::tcp::socket socket);
 
     // Network thread: starts reading and the handshake deadline.
     void start();
@@ -79,6 +99,7 @@ public:
     bool send(wire::Frame frame);
 
     SlaveServer &server() const { return server_; }
+    SlaveShard &shard() const { return shard_; }
     intptr_t handle() const { return handle_.load(); }
     const std::string &address() const { return address_; }
     const std::string &addressKey() const { return addressKey_; }
@@ -120,6 +141,7 @@ private:
     void finaliseIfDone();
 
     SlaveServer &server_;
+    SlaveShard &shard_;
     std::shared_ptr<Channel> channel_;
     asio::steady_timer timer_;
     wire::FrameAssembler assembler_;
@@ -190,10 +212,10 @@ public:
 
     intptr_t handle() const { return handle_; }
     int32_t port() const { return port_; }
-    asio::io_context &io() { return io_; }
     const tls::ContextPtr &tls() const { return tls_.context; }
     const std::string &fingerprint() const { return tls_.fingerprint; }
-    WorkerPool &pool() { return pool_; }
+    // True on a thread of one of the shards' pools while it runs a task.
+    bool onWorkerThread() const;
     void logLine(intptr_t peer, int32_t level, const std::string &text,
                  int32_t kind = DROVIK_LOG_GENERAL) const {
         emitLog(log_, handle_, peer, level, text, kind);
@@ -231,18 +253,18 @@ public:
 
 private:
     SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers, tls::ServerIdentity tls);
+    // The shard with the fewest sessions; the acceptor's network thread.
+    SlaveShard &quietestShard();
     void acceptNext();
     void acceptLater();
-    void admit(asio::ip::tcp::socket socket);
+    void admit(SlaveShard &shard, asio::ip::tcp::socket socket);
 
     const Drovik_LogCallback log_;
     const intptr_t handle_;
     const tls::ServerIdentity tls_;
     int32_t port_ = 0;
-    asio::io_context io_{1};  // run by one of the pool's threads at a time
-    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    std::vector<std::unique_ptr<SlaveShard>> shards_;  // never empty; the first also accepts
     asio::ip::tcp::acceptor acceptor_;
-    WorkerPool pool_;
     std::atomic<size_t> largestSignature_{0};
 
     mutable std::mutex lock_;  // guards the fields below

@@ -5,20 +5,32 @@
 #include "slave.h"
 
 namespace drovik {
+namespace {
+
+// One shard per processor, at most four, and never more than there are workers: every shard's
+// pool has a worker of its own. The workers are shared out as evenly as they go.
+std::vector<std::unique_ptr<SlaveShard>> makeShards(size_t workers) {
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t count = std::clamp<size_t>(std::min<size_t>(cores, 4), 1, workers);
+    std::vector<std::unique_ptr<SlaveShard>> shards;
+    for (size_t i = 0; i < count; ++i)
+        shards.push_back(std::make_unique<SlaveShard>(workers / count + (i < workers % count)));
+    return shards;
+}
+
+}  // namespace
 
 SlaveServer::SlaveServer(intptr_t handle, Drovik_LogCallback log, size_t workers,
                          tls::ServerIdentity tls)
     : log_(log),
       handle_(handle),
       tls_(std::move(tls)),
-      work_(asio::make_work_guard(io_)),
-      acceptor_(io_),
-      pool_(workers) {}
+      shards_(makeShards(std::max<size_t>(workers, 1))),
+      acceptor_(shards_.front()->io) {}
 
 SlaveServer::~SlaveServer() {
-    work_.reset();
-    io_.stop();
-    pool_.stop();
+    for (auto &shard : shards_)
+        shard->stop();
 }
 
 std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_view bindAddress,
@@ -35,7 +47,7 @@ std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_vi
     if (!ec) {
         endpoint = asio::ip::tcp::endpoint(ip, static_cast<uint16_t>(port));
     } else {
-        asio::ip::tcp::resolver resolver(s->io_);
+        asio::ip::tcp::resolver resolver(s->shards_.front()->io);
         auto found = resolver.resolve(
             address, std::to_string(port),
             asio::ip::resolver_base::passive | asio::ip::resolver_base::numeric_service, ec);
@@ -63,37 +75,55 @@ std::shared_ptr<SlaveServer> SlaveServer::create(intptr_t handle, std::string_vi
     }
     s->port_ = acceptor.local_endpoint(ec).port();
     s->acceptNext();
-    s->pool_.lead(s->io_);
+    for (auto &shard : s->shards_)
+        shard->pool.lead(shard->io);
     return s;
 }
 
+bool SlaveServer::onWorkerThread() const {
+    return std::any_of(shards_.begin(), shards_.end(),
+                       [](const auto &shard) { return shard->pool.onWorkerThread(); });
+}
+
+SlaveShard &SlaveServer::quietestShard() {
+    SlaveShard *quietest = shards_.front().get();
+    for (auto &shard : shards_)
+        if (shard->sessions.load() < quietest->sessions.load())
+            quietest = shard.get();
+    return *quietest;
+}
+
 void SlaveServer::acceptNext() {
-    acceptor_.async_accept([this](const asio::error_code &ec, asio::ip::tcp::socket socket) {
-        if (ec == asio::error::operation_aborted || !acceptor_.is_open())
-            return;
-        if (ec) {
-            // Out of descriptors or similar: the connection waits in the backlog. Try again shortly
-            // instead of spinning on the same failure.
-            logLine(0, kLogWarning, "accepting a connection failed: " + ec.message(),
-                    DROVIK_LOG_REFUSED);
-            acceptLater();
-            return;
-        }
-        admit(std::move(socket));
-        acceptNext();
-    });
+    // The connection is accepted straight onto the network of the shard that will read it.
+    SlaveShard &shard = quietestShard();
+    acceptor_.async_accept(
+        shard.io, [this, &shard](const asio::error_code &ec, asio::ip::tcp::socket socket) {
+            if (ec == asio::error::operation_aborted || !acceptor_.is_open())
+                return;
+            if (ec) {
+                // Out of descriptors or similar: the connection waits in the backlog. Try again
+                // shortly instead of spinning on the same failure.
+                logLine(0, kLogWarning, "accepting a connection failed: " + ec.message(),
+                        DROVIK_LOG_REFUSED);
+                acceptLater();
+                return;
+            }
+            admit(shard, std::move(socket));
+            acceptNext();
+        });
 }
 
 void SlaveServer::acceptLater() {
-    auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
+    auto pause =
+        std::make_shared<asio::steady_timer>(shards_.front()->io, std::chrono::milliseconds(50));
     pause->async_wait([this, pause](const asio::error_code &) {
         if (acceptor_.is_open())
             acceptNext();
     });
 }
 
-void SlaveServer::admit(asio::ip::tcp::socket socket) {
-    auto session = std::make_shared<MasterSession>(*this, std::move(socket));
+void SlaveServer::admit(SlaveShard &shard, asio::ip::tcp::socket socket) {
+    auto session = std::make_shared<MasterSession>(*this, shard, std::move(socket));
     Admission::Verdict verdict = admission.admit(session.get(), session->addressKey(), limits);
     if (!verdict.admitted) {
         // Closed before a byte is read: a refused peer costs one accept and nothing more.
@@ -103,19 +133,31 @@ void SlaveServer::admit(asio::ip::tcp::socket socket) {
         session->end(verdict.refusal, DROVIK_LOG_REFUSED);
         return;
     }
+    std::shared_ptr<MasterSession> victim;
     {
         std::lock_guard guard(lock_);
         sessions_.insert(session);
+        shard.sessions.fetch_add(1);
+        // The victim may be ending on its own shard's thread meanwhile: it is held from the table
+        // of live sessions (found by address, without taking a share of it), if it is still there.
+        if (verdict.evicted != nullptr) {
+            auto it = sessions_.find(
+                std::shared_ptr<MasterSession>(std::shared_ptr<MasterSession>(), verdict.evicted));
+            if (it != sessions_.end())
+                victim = *it;
+        }
     }
-    if (verdict.evicted != nullptr) {
-        MasterSession &victim = *verdict.evicted;
-        logLine(victim.handle(), kLogWarning,
-                "closed the connection of " + victim.address() +
+    if (victim) {
+        logLine(victim->handle(), kLogWarning,
+                "closed the connection of " + victim->address() +
                     " to make room: too many connections are not trusted yet",
                 DROVIK_LOG_REFUSED);
-        victim.end("too many connections are not trusted yet", DROVIK_LOG_REFUSED);
+        asio::post(victim->shard().io, [victim] {
+            victim->end("too many connections are not trusted yet", DROVIK_LOG_REFUSED);
+        });
     }
-    session->start();
+    // Everything of a session happens on its shard's network thread, its start included.
+    asio::post(shard.io, [session] { session->start(); });
 }
 
 bool SlaveServer::addJob(JobDefinition definition) {
@@ -170,7 +212,8 @@ intptr_t SlaveServer::nextConnected(intptr_t previous) const {
 void SlaveServer::sessionGone(const std::shared_ptr<MasterSession> &session) {
     {
         std::lock_guard guard(lock_);
-        sessions_.erase(session);
+        if (sessions_.erase(session) > 0)
+            session->shard().sessions.fetch_sub(1);
         if (intptr_t h = session->handle())
             masters_.erase(h);
     }
@@ -199,7 +242,8 @@ bool SlaveServer::shutdown() {
             return false;
         shuttingDown_ = true;
     }
-    asio::post(io_, [this] {
+    // On the acceptor's thread: once it is closed there, no session is added any more.
+    asio::post(shards_.front()->io, [this] {
         asio::error_code ec;
         acceptor_.close(ec);
         std::vector<std::shared_ptr<MasterSession>> all;
@@ -208,7 +252,7 @@ bool SlaveServer::shutdown() {
             all.assign(sessions_.begin(), sessions_.end());
         }
         for (auto &s : all)
-            s->shutdownByServer();
+            asio::post(s->shard().io, [s] { s->shutdownByServer(); });
     });
     {
         // Every session ends once its master has read the goodbye (or a short grace time has
@@ -216,9 +260,8 @@ bool SlaveServer::shutdown() {
         std::unique_lock guard(lock_);
         sessionsChanged_.wait(guard, [this] { return sessions_.empty(); });
     }
-    work_.reset();
-    io_.stop();
-    pool_.stop();
+    for (auto &shard : shards_)
+        shard->stop();
     return true;
 }
 

@@ -1,5 +1,6 @@
-// The slave's threads: they run job handlers, access checks and the end-of-master callbacks, and,
-// one at a time, the network (the io_context every connection is read on).
+// The threads of one of the slave's shards: they run job handlers, access checks and the
+// end-of-master callbacks, and, one at a time, the network (the io_context the shard's connections
+// are read on).
 //
 // Tasks are queued per owner (a master's connection) and the owners take turns: a worker takes the
 // next task of the owner whose turn it is. So a connection that queued many jobs delays another

@@ -395,6 +395,51 @@ TEST(WorkerTurns, AJobThatDoesNotReturnKeepsNoOneElseWaiting) {
     EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
 }
 
+// Counts the slave's "master connected" lines, and holds the thread that logs the second one at
+// the gate.
+std::atomic<int> connectedLines{0};
+int32_t DROVIK_CALL holdSecondConnected(intptr_t, intptr_t, int32_t, const char *text, int32_t,
+                                        int32_t) {
+    if (std::string_view(text).starts_with("master connected") && ++connectedLines == 2)
+        gate().pass();
+    return 0;
+}
+
+// A slave reads its connections on a few network threads, one per processor: a thread held up in
+// one (here by the log callback, as a processor taken away by the machine would) holds up only the
+// connections it reads. The other master is still served meanwhile, and the held one once let go.
+TEST(WorkerTurns, AHeldNetworkThreadHoldsUpOnlyTheConnectionsItReads) {
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one processor: every connection is read on one thread";
+    gate().reset();
+    connectedLines = 0;
+    int32_t port = 0;
+    intptr_t slave = Drovik_Slave_InitTransport("127.0.0.1", 0, &holdSecondConnected, 2, &port,
+                                                kPlain, "", "", 0);
+    ASSERT_NE(slave, 0);
+    addTestJobs(slave);
+    TestMaster first, second;
+    intptr_t firstConnection = first.connect(port, 5, kPlain);
+    ASSERT_NE(firstConnection, 0);
+    for (int i = 0; i < 2000 && connectedLines < 1; ++i)
+        std::this_thread::sleep_for(1ms);
+    intptr_t secondConnection = second.connect(port, 5, kPlain);
+    ASSERT_NE(secondConnection, 0);
+    ASSERT_TRUE(gate().waitForWaiters(1));
+
+    auto events = Recorder::instance().waitFinal(
+        submit(first.handle(), firstConnection, "Echo", listOf({"still here"}), DROVIK_TYPE_STRING),
+        5s);
+    gate().release();
+    ASSERT_TRUE(events.has_value()) << "the first master waited for the second one's thread";
+    EXPECT_EQ(events->back().event, DROVIK_EVENT_FINISHED);
+    events = Recorder::instance().waitFinal(
+        submit(second.handle(), secondConnection, "Echo", listOf({"let go"}), DROVIK_TYPE_STRING));
+    ASSERT_TRUE(events.has_value());
+    EXPECT_EQ(events->back().event, DROVIK_EVENT_FINISHED);
+    EXPECT_EQ(Drovik_Slave_DeInit(slave), 1);
+}
+
 // Quick jobs read together wait for the one before them on the thread that read them. When that
 // one blocks, another thread takes the network over and the waiting jobs go to the workers: none
 // is lost, and they start in the order read, before a job of their connection read after them.
