@@ -3,7 +3,8 @@
 // now and then; one of them sends a global message every few seconds.
 //
 // Figures go to the parent as lines: "H kind step count" (latency histogram steps of the
-// measured window), "C name value" (counters), "G id acked deliveries" (global messages), "END".
+// measured window), "C name value" (counters), "S window count" (round trips over kSlowJob by the
+// 10-ms window they started in), "G id acked deliveries" (global messages), "END".
 #include "LoadWorker.h"
 
 #include <drovik.h>
@@ -26,6 +27,7 @@
 
 #include "LoadStats.h"
 #include "MessageLedger.h"
+#include "SlowJobs.h"
 
 const char *const kJobNames[kKinds] = {"User_Register",        "User_Login",
                                        "User_ReceiveMessages", "User_GetOnlineUserList",
@@ -68,6 +70,7 @@ struct Worker {
     std::atomic<int> phase{0};  // 0 log in, 1 chat, 2 drain (no sends), 3 stop
     std::atomic<bool> measuring{false};
     LatencyHistogram perKind[kKinds];
+    SlowJobs slow;
     std::atomic<uint64_t> jobs{0}, errors{0}, refusedSends{0}, loggedIn{0}, connectionEvents{0};
     std::atomic<uint32_t> nextGlobal{0};
 
@@ -96,16 +99,21 @@ std::string globalText(uint64_t id) {
 
 void finish(SimClient &c, int32_t event, const void *data, int32_t size) {
     Action done;
+    Clock::time_point started;
     Clock::duration latency;
     {
         std::lock_guard guard(c.mutex);
         done = c.current;
-        latency = Clock::now() - c.started;
+        started = c.started;
+        latency = Clock::now() - started;
         c.busy = false;
     }
     w.jobs.fetch_add(1, std::memory_order_relaxed);
-    if (w.measuring.load(std::memory_order_relaxed))
+    if (w.measuring.load(std::memory_order_relaxed)) {
         w.perKind[int(done.kind)].add(latency);
+        if (latency > kSlowJob)
+            w.slow.add(started);
+    }
     int32_t value = 0;
     if (event == DROVIK_EVENT_FINISHED && data && size >= 4)
         std::memcpy(&value, data, 4);
@@ -337,6 +345,8 @@ void writeResults(double cpuSeconds) {
                                                           {"cpu_ms", uint64_t(cpuSeconds * 1000)}};
     for (auto &[name, value] : counters)
         writeLine(std::string("C ") + name + " " + std::to_string(value));
+    for (auto &[window, n] : w.slow.windows())
+        writeLine("S " + std::to_string(window) + " " + std::to_string(n));
     w.ledger.report(writeLine);
     writeLine("END");
 }

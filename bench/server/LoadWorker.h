@@ -27,6 +27,7 @@ struct LoadOptions {
     std::vector<std::string> watchNames;  // processes named so (all of them), for their CPU
     std::string prefix = "load";
     bool plaintext = false;        // the server must be started with --plaintext too
+    bool probeStalls = false;      // watch for the machine's own stalls while measuring
     std::string knownServersFile;  // empty: the user's own
 };
 

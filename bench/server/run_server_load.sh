@@ -4,7 +4,8 @@
 # e.g. bench/server/run_server_load.sh 5000 --duration 60
 # SERVER_OPTIONS adds options of the server, e.g. SERVER_OPTIONS="--workers 4".
 # Connections are TLS; --plaintext among the options runs server and generator without it, for
-# figures to compare.
+# figures to compare. --probe-stalls tells which bursts of slow round trips began while the machine
+# itself (a virtual machine's host) stopped running one of its processors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}

@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "LoadStats.h"
 #include "LoadWorker.h"
+#include "SlowJobs.h"
 
 namespace {
 
@@ -75,6 +77,11 @@ int main(int argc, char **argv) {
     app.add_option("--prefix", o.prefix, "Prefix of the user names");
     app.add_flag("--plaintext", o.plaintext,
                  "Connect without TLS, to a server started with --plaintext");
+    app.add_flag("--probe-stalls", o.probeStalls,
+                 "While measuring, a thread on each processor sleeps 1 ms at a time and counts "
+                 "the wake-ups more than 3 ms late (the machine's own stalls), and the bursts of "
+                 "slow round trips that began in one; costs about 1,000 wake-ups a second per "
+                 "processor");
     app.add_option("--known-servers", o.knownServersFile,
                    "Known-servers file for the server's key (empty: the user's own)");
     CLI11_PARSE(app, argc, argv);
@@ -134,7 +141,12 @@ int main(int argc, char **argv) {
     for (const std::string &name : o.watchNames)
         watched.push_back(CpuSecondsByProcessNamed(name));
     auto m0 = std::chrono::steady_clock::now();
+    std::optional<StallProbe> probe;
+    if (o.probeStalls)
+        probe.emplace();
     std::this_thread::sleep_for(std::chrono::seconds(o.durationSeconds));
+    if (probe)
+        probe->stop();
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m0).count();
     for (size_t i = 0; i < o.serverPids.size(); ++i)
         serverCpu[i] = ProcessCpuSeconds(o.serverPids[i]) - serverCpu[i];
@@ -151,6 +163,7 @@ int main(int argc, char **argv) {
         uint64_t deliveries = 0;
     };
     std::map<std::string, Global> globals;
+    SlowJobs slow;
     bool complete = true;
     for (Child &c : children) {
         bool ended = false;
@@ -171,6 +184,11 @@ int main(int argc, char **argv) {
                 uint64_t value = 0;
                 in >> name >> value;
                 counters[name] += value;
+            } else if (tag == "S") {
+                int64_t window = 0;
+                uint64_t n = 0;
+                in >> window >> n;
+                slow.add(window, n);
             } else if (tag == "G") {
                 std::string text;
                 int acked = 0;
@@ -209,6 +227,20 @@ int main(int argc, char **argv) {
         std::printf("  %-24s %8llu jobs, p50 %.2f ms, p99 %.2f ms\n", kJobNames[k],
                     u(perKind[size_t(k)].count()), perKind[size_t(k)].percentileMs(0.50),
                     perKind[size_t(k)].percentileMs(0.99));
+    const TailReport tail =
+        ExplainTail(slow.windows(), probe ? probe->stalls() : std::vector<StallProbe::Stall>{});
+    std::printf(
+        "round trips over %lld ms: %llu; %llu of them in %llu bursts (%llu or more in 10 ms)",
+        static_cast<long long>(kSlowJob.count()), u(tail.slowJobs), u(tail.jobsInBursts),
+        u(tail.bursts), u(kBurstJobs));
+    if (probe)
+        std::printf(
+            ", %llu in the %llu bursts that began while the machine stalled\n"
+            "machine stalls: a 1-ms sleeper on each processor woke more than 3 ms late "
+            "%llu times; the longest gap was %.1f ms\n",
+            u(tail.jobsInStallBursts), u(tail.burstsInStalls), u(tail.stalls), tail.longestStallMs);
+    else
+        std::printf("\n");
     std::printf(
         "private messages: sent %llu, acknowledged %llu, refused %llu, delivered %llu, "
         "lost %llu, duplicated %llu\n",
