@@ -1,13 +1,16 @@
 #include "worker_pool.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace drovik {
 namespace {
 
 struct ThreadRole {
     const WorkerPool *working = nullptr;  // runs a task of this pool
     const WorkerPool *leading = nullptr;  // runs this pool's network
-    // Tasks network handlers left for this thread, in the order left, as (owner, task).
-    std::vector<std::pair<const void *, std::function<void()>>> held;
+    // Tasks network handlers left for this thread, in the order left.
+    std::vector<WorkerPool::Task> held;
 };
 thread_local ThreadRole role;
 
@@ -49,8 +52,8 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
         std::lock_guard guard(lock_);
         if (role.leading == this && !role.held.empty()) {
             // Tasks held for after the handler are queued first: they keep their places.
-            for (auto &[heldOwner, heldTask] : role.held)
-                queueLocked({heldOwner, std::move(heldTask)});
+            for (Task &held : role.held)
+                queueLocked(std::move(held));
             queued += role.held.size();
             role.held.clear();
         }
@@ -62,7 +65,7 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
 
 void WorkerPool::submitHere(const void *owner, std::function<void()> task) {
     if (role.leading == this && role.held.size() < kInlineBatch) {
-        role.held.emplace_back(owner, std::move(task));
+        role.held.push_back({owner, std::move(task)});
         return;
     }
     submit(owner, std::move(task));
@@ -185,8 +188,7 @@ void WorkerPool::leadNetwork(std::unique_lock<std::mutex> &guard) {
                 break;
         role.leading = nullptr;
         guard.lock();
-        for (auto &[owner, task] : role.held)
-            batch_.push_back({owner, std::move(task)});
+        std::move(role.held.begin(), role.held.end(), std::back_inserter(batch_));
         role.held.clear();
         if (ran == 0)
             return;  // the network has stopped for good

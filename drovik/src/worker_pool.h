@@ -67,12 +67,12 @@ public:
     // True on one of this pool's threads while it runs a task (not while it runs the network).
     bool onWorkerThread() const;
 
-private:
     struct Task {
         const void *owner = nullptr;
         std::function<void()> run;
     };
 
+private:
     void run();
     // Runs the network on this thread until a job on it is rescued or the network stops. Called
     // and returns with the lock held.

@@ -300,9 +300,9 @@ struct Turns {
 
 // A plaintext slave with the test jobs, "Turn" and "Mark", and `workers` workers; 0 when it did
 // not start.
-intptr_t turnsSlave(size_t workers, int32_t &port) {
-    intptr_t slave = Drovik_Slave_InitTransport(
-        "127.0.0.1", 0, nullptr, static_cast<int32_t>(workers), &port, kPlain, "", "", 0);
+intptr_t turnsSlave(size_t workers, int32_t &port, Drovik_LogCallback log = nullptr) {
+    intptr_t slave = Drovik_Slave_InitTransport("127.0.0.1", 0, log, static_cast<int32_t>(workers),
+                                                &port, kPlain, "", "", 0);
     if (slave != 0) {
         addTestJobs(slave);
         Drovik_Slave_AddJob(slave, "Turn", &Turns::job, "", 0);
@@ -414,10 +414,8 @@ TEST(WorkerTurns, AHeldNetworkThreadHoldsUpOnlyTheConnectionsItReads) {
     gate().reset();
     connectedLines = 0;
     int32_t port = 0;
-    intptr_t slave = Drovik_Slave_InitTransport("127.0.0.1", 0, &holdSecondConnected, 2, &port,
-                                                kPlain, "", "", 0);
+    intptr_t slave = turnsSlave(2, port, &holdSecondConnected);
     ASSERT_NE(slave, 0);
-    addTestJobs(slave);
     TestMaster first, second;
     intptr_t firstConnection = first.connect(port, 5, kPlain);
     ASSERT_NE(firstConnection, 0);
