@@ -3,6 +3,8 @@
 #include "Network/Client/Client.h"
 #include "ServerProcess.h"
 #include "TestClient.h"
+#include "protocol/PasswordDigest.h"
+#include "tests/drovik/RecordingRelay.h"
 #include "tests/picture/PictureEncoders.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +110,30 @@ TEST_F(RequestsEndToEnd, AccountsListsAndMessages) {
 
     EXPECT_EQ(User_Logout(), 1);
     EXPECT_EQ(User_GetOnlineUserList(), "") << "no longer logged in";
+}
+
+// Whoever records the bytes between the client and the server sees neither a user's name, nor
+// the password's digest (which is as good as the password), nor a message's text.
+TEST_F(RequestsEndToEnd, ARecordingRelaySeesNoNameDigestOrMessageInClear) {
+    drovik_test::Relay relay(server->port());
+    ClientDeInit();  // the fixture's client went straight to the server; this one goes through
+    ASSERT_EQ(ClientInit(), 1) << GetLastErrorText();
+    ASSERT_NE(Connect("127.0.0.1", relay.port(), "", 0, "", "", 0, 5), 0) << GetLastErrorText();
+    EnterAs("carol_unseen");
+    auto dave = OtherUser("dave");
+    EXPECT_NE(User_GetOnlineUserList().find("carol_unseen"), std::string::npos);
+    ASSERT_EQ(User_SendMessage("dave", "meet at the old mill"), 1);
+    EXPECT_EQ(dave->code("User_SendMessage",
+                         {std::string("carol_unseen"), std::string("bring the lantern")}),
+              1);
+    EXPECT_TRUE(ReceiveUntil("dave", "bring the lantern"));
+
+    const std::vector<uint8_t> seen = relay.recorded();
+    EXPECT_GT(seen.size(), 1000u) << "the session went through the relay";
+    for (const std::string &clear : {std::string("carol_unseen"), PasswordDigest("password1"),
+                                     std::string("meet at the old mill"),
+                                     std::string("bring the lantern"), std::string("User_Login")})
+        EXPECT_FALSE(drovik_test::contains(seen, clear)) << clear;
 }
 
 TEST_F(RequestsEndToEnd, ProfileAndAvatarAreStoredAndFetched) {
