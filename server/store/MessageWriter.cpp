@@ -5,14 +5,21 @@
 #include "Log.h"
 #include "store/Store.h"
 
+// Shared by the caller and the writer, which wakes the caller after letting go of the mutex:
+// the condition variable outlives whichever of the two is done with it first.
 struct MessageWriter::Change {
     bool isRemoval = false;
-    bool detached = false;  // nobody waits for it: the writer deletes it when done
     uint64_t ticket = 0;
     std::string recipient, sender, text;
     std::vector<int64_t> ids;
     Result result;
     bool done = false;
+    std::condition_variable finished;  // an adding caller waits on it
+};
+
+struct MessageWriter::TicketWaiter {
+    uint64_t ticket = 0;
+    std::condition_variable finished;
 };
 
 MessageWriter::MessageWriter(std::unique_ptr<Connection> connection, int64_t perRecipientLimit,
@@ -33,48 +40,50 @@ MessageWriter::~MessageWriter() {
              counts_.commits, " commits (", counts_.failedCommits, " failed)");
 }
 
-uint64_t MessageWriter::enqueue(Change *change) {
+uint64_t MessageWriter::enqueue(std::shared_ptr<Change> change) {
     // With the mutex held.
     change->ticket = ++tickets_;
-    queue_.push_back(change);
+    queue_.push_back(std::move(change));
     if (queue_.size() == 1)
         queued_.notify_one();
-    return change->ticket;
-}
-
-MessageWriter::Result MessageWriter::submit(Change &change) {
-    std::unique_lock guard(mutex_);
-    if (stopping_)
-        return Result{Status::Failed, 0};
-    enqueue(&change);
-    done_.wait(guard, [&] { return change.done; });
-    return change.result;
+    return tickets_;
 }
 
 MessageWriter::Result MessageWriter::add(std::string recipient, std::string sender,
                                          std::string text) {
-    Change change;
-    change.recipient = std::move(recipient);
-    change.sender = std::move(sender);
-    change.text = std::move(text);
-    return submit(change);
+    auto change = std::make_shared<Change>();
+    change->recipient = std::move(recipient);
+    change->sender = std::move(sender);
+    change->text = std::move(text);
+    std::unique_lock guard(mutex_);
+    if (stopping_)
+        return Result{Status::Failed, 0};
+    enqueue(change);
+    change->finished.wait(guard, [&] { return change->done; });
+    return change->result;
 }
 
 uint64_t MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) {
-    auto change = std::make_unique<Change>();
+    auto change = std::make_shared<Change>();
     change->isRemoval = true;
-    change->detached = true;
     change->recipient = std::move(recipient);
     change->ids = std::move(ids);
     std::lock_guard guard(mutex_);
     if (stopping_)
         return 0;
-    return enqueue(change.release());
+    return enqueue(std::move(change));
 }
 
 void MessageWriter::waitFor(uint64_t ticket) {
     std::unique_lock guard(mutex_);
-    done_.wait(guard, [&] { return finished_ >= ticket || (stopping_ && queue_.empty()); });
+    auto settled = [&] { return finished_ >= ticket || (stopping_ && queue_.empty()); };
+    if (settled())
+        return;
+    auto waiter = std::make_shared<TicketWaiter>();
+    waiter->ticket = ticket;
+    ticketWaiters_.push_back(waiter);
+    waiter->finished.wait(guard, settled);
+    std::erase(ticketWaiters_, waiter);
 }
 
 MessageWriter::Counts MessageWriter::counts() {
@@ -83,30 +92,40 @@ MessageWriter::Counts MessageWriter::counts() {
 }
 
 void MessageWriter::run() {
-    std::vector<Change *> batch;
+    std::vector<std::shared_ptr<Change>> batch;
+    std::vector<std::shared_ptr<TicketWaiter>> settled;
     for (;;) {
         {
             std::unique_lock guard(mutex_);
             queued_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) {
-                done_.notify_all();
-                return;  // stopping, and nothing left to commit
+                // Stopping, and nothing left to commit: whoever still waits for a ticket is done.
+                for (const auto &waiter : ticketWaiters_)
+                    waiter->finished.notify_one();
+                return;
             }
             batch.swap(queue_);
         }
         commit(batch);
         {
             std::lock_guard guard(mutex_);
-            for (Change *change : batch) {
+            for (const auto &change : batch) {
                 finished_ = change->ticket;
-                if (change->detached)
-                    delete change;
-                else
-                    change->done = true;
+                change->done = true;
             }
+            for (const auto &waiter : ticketWaiters_)
+                if (waiter->ticket <= finished_)
+                    settled.push_back(waiter);
         }
-        done_.notify_all();
+        // Each caller is woken once, for its own change, not at every commit; and not while the
+        // mutex is held, which it takes first thing when it wakes.
+        for (const auto &change : batch)
+            if (!change->isRemoval)
+                change->finished.notify_one();
+        for (const auto &waiter : settled)
+            waiter->finished.notify_one();
         batch.clear();
+        settled.clear();
     }
 }
 
@@ -167,17 +186,17 @@ void MessageWriter::apply(Change &change) {
     change.result.status = Status::Kept;
 }
 
-void MessageWriter::commit(std::vector<Change *> &batch) {
+void MessageWriter::commit(const std::vector<std::shared_ptr<Change>> &batch) {
     uint64_t kept = 0, removed = 0;
     try {
         Transaction transaction(*db_);
-        for (Change *change : batch)
+        for (const auto &change : batch)
             apply(*change);
         transaction.commit();
     } catch (const std::exception &e) {
         // Nothing of this batch is kept, and the counts may have counted some of it.
         perRecipient_.clear();
-        for (Change *change : batch) {
+        for (const auto &change : batch) {
             change->result = Result{Status::Failed, 0};
             if (change->isRemoval)
                 LogEvent(change->ids.size(), " received message(s) of ", change->recipient,
@@ -190,7 +209,7 @@ void MessageWriter::commit(std::vector<Change *> &batch) {
                      counts_.failedCommits, "): ", e.what());
         return;
     }
-    for (Change *change : batch) {
+    for (const auto &change : batch) {
         if (change->isRemoval) {
             removed += change->ids.size();
         } else if (change->result.status == Status::Kept) {

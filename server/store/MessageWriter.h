@@ -54,20 +54,21 @@ public:
 
 private:
     struct Change;
-    uint64_t enqueue(Change *change);
+    struct TicketWaiter;
+    uint64_t enqueue(std::shared_ptr<Change> change);
     void run();
-    void commit(std::vector<Change *> &batch);
+    void commit(const std::vector<std::shared_ptr<Change>> &batch);
     void apply(Change &change);
     int64_t &countOf(const std::string &recipient);
-    Result submit(Change &change);
 
     std::unique_ptr<Connection> db_;
     const int64_t limit_;
     Committed committed_;
 
     std::mutex mutex_;  // guards the fields below
-    std::condition_variable queued_, done_;
-    std::vector<Change *> queue_;
+    std::condition_variable queued_;
+    std::vector<std::shared_ptr<Change>> queue_;
+    std::vector<std::shared_ptr<TicketWaiter>> ticketWaiters_;  // callers of waitFor
     uint64_t tickets_ = 0, finished_ = 0;  // changes queued and finished so far
     bool stopping_ = false;
     Counts counts_;

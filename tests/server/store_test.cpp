@@ -172,7 +172,8 @@ TEST_P(StoreTest, ManyPrivateMessagesAreReadAcrossPages) {
 }
 
 // The writer commits what queues up together, keeps each recipient's bound and reports every
-// kept message once, in id order.
+// kept message once, in id order. Callers waiting for removals meanwhile are each woken once
+// theirs is committed.
 TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     Store store(location);
     ASSERT_TRUE(store.accounts.insert("ben", "h", 1));
@@ -182,12 +183,13 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     constexpr int kThreads = 32, kEach = 20;
     MessageWriter writer(
         store.db.connectWriter(), kThreads * kEach + 1,
-        [&](int64_t id, const std::string &, const std::string &, const std::string &) {
+        [&](int64_t id, const std::string &recipient, const std::string &, const std::string &) {
             std::lock_guard guard(mutex);
-            reported.push_back(id);
+            if (recipient == "ben")
+                reported.push_back(id);
         });
     std::vector<std::thread> threads;
-    std::atomic<int> kept{0};
+    std::atomic<int> kept{0}, removedUnseen{0};
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i)
@@ -195,9 +197,21 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
                     MessageWriter::Status::Kept)
                     ++kept;
         });
+    // cid's messages are removed as they come, each removal awaited, among the adds above.
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                auto added = writer.add("cid", "r" + std::to_string(t), std::to_string(i));
+                writer.waitFor(writer.remove("cid", {added.id}));
+                if (store.messages.count("cid") > 3)
+                    ++removedUnseen;  // a waiter woken before its removal was committed
+            }
+        });
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(kept, kThreads * kEach);
+    EXPECT_EQ(removedUnseen, 0);
+    EXPECT_EQ(store.messages.count("cid"), 0);
     EXPECT_EQ(store.messages.count("ben"), kThreads * kEach);
     EXPECT_LT(writer.counts().commits, uint64_t(kThreads * kEach)) << "no commit was shared";
     EXPECT_EQ(reported.size(), size_t(kThreads * kEach));
