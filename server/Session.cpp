@@ -4,7 +4,7 @@
 
 SessionPtr SessionRegistry::attach(intptr_t master, const std::string &ip, int32_t port,
                                    const InboxLimits &inboxLimits, bool &created) {
-    std::lock_guard guard(mutex_);
+    std::unique_lock guard(mastersMutex_);
     auto [it, inserted] = byMaster_.try_emplace(master);
     if (inserted)
         it->second = std::make_shared<Session>(master, ip, port, inboxLimits);
@@ -13,13 +13,13 @@ SessionPtr SessionRegistry::attach(intptr_t master, const std::string &ip, int32
 }
 
 SessionPtr SessionRegistry::find(intptr_t master) {
-    std::lock_guard guard(mutex_);
+    std::shared_lock guard(mastersMutex_);
     auto it = byMaster_.find(master);
     return it == byMaster_.end() ? nullptr : it->second;
 }
 
 SessionPtr SessionRegistry::detach(intptr_t master) {
-    std::lock_guard guard(mutex_);
+    std::unique_lock guard(mastersMutex_);
     auto it = byMaster_.find(master);
     if (it == byMaster_.end())
         return nullptr;
@@ -29,7 +29,7 @@ SessionPtr SessionRegistry::detach(intptr_t master) {
 }
 
 std::vector<SessionPtr> SessionRegistry::all() {
-    std::lock_guard guard(mutex_);
+    std::shared_lock guard(mastersMutex_);
     std::vector<SessionPtr> sessions;
     sessions.reserve(byMaster_.size());
     for (auto &[master, session] : byMaster_)
@@ -38,7 +38,7 @@ std::vector<SessionPtr> SessionRegistry::all() {
 }
 
 SessionPtr SessionRegistry::bind(const std::string &name, const SessionPtr &session) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     auto [it, inserted] = byName_.try_emplace(name, session);
     if (!inserted)
         return it->second;
@@ -47,7 +47,7 @@ SessionPtr SessionRegistry::bind(const std::string &name, const SessionPtr &sess
 }
 
 SessionPtr SessionRegistry::steal(const std::string &name, const SessionPtr &session) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     SessionPtr &slot = byName_[name];
     SessionPtr previous = std::move(slot);
     slot = session;
@@ -56,7 +56,7 @@ SessionPtr SessionRegistry::steal(const std::string &name, const SessionPtr &ses
 }
 
 void SessionRegistry::unbind(const std::string &name, const Session *session) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     auto it = byName_.find(name);
     if (it != byName_.end() && it->second.get() == session) {
         byName_.erase(it);
@@ -65,13 +65,13 @@ void SessionRegistry::unbind(const std::string &name, const Session *session) {
 }
 
 SessionPtr SessionRegistry::holder(const std::string &name) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     auto it = byName_.find(name);
     return it == byName_.end() ? nullptr : it->second;
 }
 
 std::vector<SessionPtr> SessionRegistry::online() {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     std::vector<SessionPtr> sessions;
     sessions.reserve(byName_.size());
     for (auto &[name, session] : byName_)
@@ -80,12 +80,12 @@ std::vector<SessionPtr> SessionRegistry::online() {
 }
 
 size_t SessionRegistry::onlineCount() {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     return byName_.size();
 }
 
 std::shared_ptr<const std::string> SessionRegistry::onlineList() {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(namesMutex_);
     if (!list_) {
         auto text = std::make_shared<std::string>();
         text->reserve(byName_.size() * 12);

@@ -2,14 +2,16 @@
 // logged in with, administrator mode, its inbox), and the registry of
 // sessions by connection and of logged-in accounts by name.
 //
-// Lock order: a Session's mutex may be held while taking the registry's; never the other way
-// round, and never two sessions' at once. Neither is held while hashing a password.
+// Lock order: a Session's mutex may be held while taking one of the registry's two (which are
+// never held together); never the other way round, and never two sessions' at once. None is held
+// while hashing a password.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -64,8 +66,12 @@ public:
     std::shared_ptr<const std::string> onlineList();
 
 private:
-    std::mutex mutex_;
+    // Every job looks up its connection's session, on several threads at once: those lookups
+    // share a lock of their own, and never wait for the names (an online list being rebuilt, a
+    // global message copying the sessions it reaches).
+    std::shared_mutex mastersMutex_;
     std::unordered_map<intptr_t, SessionPtr> byMaster_;
+    std::mutex namesMutex_;  // guards the fields below
     std::map<std::string, SessionPtr> byName_;
     std::shared_ptr<const std::string> list_;  // cached onlineList, rebuilt after a change
 };
