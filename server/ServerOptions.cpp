@@ -133,10 +133,11 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
         ->check(CLI::Range(1u, 64u));
     app.add_option("--hash-memory-kib", o.hashMemoryKiB, "Argon2id memory of every password hash")
         ->check(CLI::Range(8u, 1024u * 1024u));
-    app.add_option("--hash-slots", o.hashSlots,
-                   "Password hashes of logins running at once, as many more may wait; "
-                   "registrations have half as many of their own (0: a quarter of the job threads, "
-                   "at least 1)")
+    app.add_option(
+           "--hash-slots", o.hashSlots,
+           "Password hashes of logins running at once, as many more may wait; "
+           "registrations have half as many of their own (0: a quarter of --workers if given, "
+           "else half the cores, at least 2)")
         ->check(CLI::Range(0, 256));
     app.add_option("--hash-wait-ms", o.hashWaitMs,
                    "How long a login or registration waits for a hash slot before it is refused")
@@ -180,7 +181,7 @@ std::optional<ServerOptions> ParseServerOptions(int argc, char **argv, int &exit
                    "Largest request in bytes (0: the largest avatar or text plus 64 KiB)")
         ->check(CLI::Range(0, 16 << 20));
 
-    app.add_option("--workers", o.workers, "Job threads (0: twice the cores, at least 8)")
+    app.add_option("--workers", o.workers, "Job threads (0: four times the cores, at least 24)")
         ->check(CLI::Range(0, 256));
     app.add_option("--job-limit", o.jobLimit, "Jobs one connection may run at once")
         ->check(CLI::Range(1, 1024));
@@ -208,14 +209,28 @@ std::string DefaultKeyFile(const ServerOptions &options) {
     return DefaultTlsBase(options) + ".key.pem";
 }
 
+namespace {
+
+int32_t Cores() {
+    return std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+}
+
+}  // namespace
+
 int32_t JobThreads(const ServerOptions &options) {
     if (options.workers > 0)
         return options.workers;
-    return std::max(8, 2 * static_cast<int32_t>(std::thread::hardware_concurrency()));
+    // Most job threads spend their time waiting, above all for the commit of a private message:
+    // when one commit's flush to disk takes tens of milliseconds, every message sent meanwhile
+    // holds a thread, and with all of them held no other job of the connections they serve runs.
+    // Threads that wait cost little; the processor work they share is bounded apart (hash slots).
+    return std::max(24, 4 * Cores());
 }
 
 int32_t HashSlots(const ServerOptions &options) {
     if (options.hashSlots > 0)
         return options.hashSlots;
-    return std::max(1, JobThreads(options) / 4);
+    if (options.workers > 0)
+        return std::max(1, options.workers / 4);
+    return std::max(2, Cores() / 2);
 }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -155,6 +157,38 @@ TEST_F(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
     EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
     const std::vector<StreamedMessage> expected = {{"ann", "after"}};
     EXPECT_EQ(ben->receiveUntil(1, 5s), expected);
+}
+
+// Messages waiting for a store that hangs each hold a job thread, until the store time-out: as
+// many as a busy moment brings must leave threads for everyone else's jobs, on every shard.
+TEST_F(StoreUnreachable, MessagesWaitingForAHungStoreLeaveThreadsForOtherJobs) {
+    ASSERT_TRUE(startNode({"--store-timeout", "3"})) << node->log();
+    constexpr int kSenders = 12;
+    std::vector<std::unique_ptr<Client>> senders;
+    for (int i = 0; i < kSenders; ++i) {
+        senders.push_back(std::make_unique<Client>(master, node->port()));
+        ASSERT_TRUE(senders.back()->enter("sender" + std::to_string(i)));
+    }
+
+    ASSERT_TRUE(postgres->freeze());
+    std::vector<std::thread> sending;
+    std::atomic<int> acknowledged{0};
+    for (auto &sender : senders)
+        sending.emplace_back([&, client = sender.get()] {
+            if (within5s(*client, "User_SendMessage", {std::string("ben"), std::string("x")}) ==
+                DROVIK_EVENT_FINISHED)
+                ++acknowledged;
+        });
+    std::this_thread::sleep_for(500ms);  // every message waits for the store by now
+    const auto asked = std::chrono::steady_clock::now();
+    const std::optional<std::string> list = ann->text("User_GetOnlineUserList");
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    for (auto &t : sending)
+        t.join();
+    ASSERT_TRUE(postgres->thaw());
+    EXPECT_TRUE(list.has_value());
+    EXPECT_LT(waited, 1s) << "the online list waited for a thread the hung store held";
+    EXPECT_EQ(acknowledged, 0) << "nothing the store did not take is acknowledged";
 }
 
 }  // namespace
