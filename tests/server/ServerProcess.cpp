@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -16,6 +17,34 @@
 #include <thread>
 
 extern char **environ;
+
+namespace {
+
+// A port the kernel picked may have served an earlier test's server, with another key, in this
+// same process: a new server there is no impostor, so the pin of the old one goes.
+void ForgetPinOfPort(int port) {
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    if (!config || port <= 0)
+        return;
+    const std::filesystem::path file = std::filesystem::path(config) / "drovik" / "known_servers";
+    std::ifstream in(file);
+    if (!in)
+        return;
+    const std::string pin = "127.0.0.1:" + std::to_string(port) + " ";
+    std::string kept, line;
+    bool forgot = false;
+    while (std::getline(in, line)) {
+        if (line.rfind(pin, 0) == 0)
+            forgot = true;
+        else
+            kept += line + "\n";
+    }
+    in.close();
+    if (forgot)
+        std::ofstream(file, std::ios::trunc) << kept;
+}
+
+}  // namespace
 
 TempFolder::TempFolder() {
     std::random_device random;
@@ -40,6 +69,8 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
         std::ofstream(passwordFile) << kAdminPassword << "\n";
     logFile_ = folder / "server.log";
 
+    const bool portChosen =
+        std::find(extraArgs.begin(), extraArgs.end(), "--port") != extraArgs.end();
     std::vector<std::string> args = {
         binary().string(), "--bind", "127.0.0.1", "--port", "0", "--db", StoreLocation(folder),
         "--admin-password-file", passwordFile.string(), "--hash-ops", "1", "--hash-memory-kib", "8",
@@ -76,6 +107,8 @@ ServerProcess::ServerProcess(const std::filesystem::path &folder,
     // Wait for "listening on ADDRESS:PORT".
     if (auto address = outputLine("listening on ", std::chrono::seconds(20)))
         port_ = std::atoi(address->substr(address->rfind(':') + 1).c_str());
+    if (!portChosen)
+        ForgetPinOfPort(port_);
 }
 
 std::optional<std::string> ServerProcess::outputLine(const std::string &prefix,
