@@ -109,8 +109,8 @@ struct TailReport {
 };
 
 // Adjacent windows of at least kBurstJobs slow jobs make one burst; a burst whose first window
-// overlaps a stall of the machine (or begins within a window after one) is counted as the
-// machine's.
+// overlaps a stall of the machine, or is the window just before one (its jobs were still waiting
+// when the stall came), is counted as the machine's.
 inline TailReport ExplainTail(const std::map<int64_t, uint64_t> &windows,
                               const std::vector<StallProbe::Stall> &stalls) {
     TailReport r;

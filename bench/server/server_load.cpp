@@ -230,9 +230,9 @@ int main(int argc, char **argv) {
     const TailReport tail =
         ExplainTail(slow.windows(), probe ? probe->stalls() : std::vector<StallProbe::Stall>{});
     std::printf(
-        "round trips over %lld ms: %llu; %llu of them in %llu bursts (%llu or more in 10 ms)",
+        "round trips over %lld ms: %llu; %llu of them in %llu bursts (%llu or more in %lld ms)",
         static_cast<long long>(kSlowJob.count()), u(tail.slowJobs), u(tail.jobsInBursts),
-        u(tail.bursts), u(kBurstJobs));
+        u(tail.bursts), u(kBurstJobs), static_cast<long long>(kSlowWindow.count()));
     if (probe)
         std::printf(
             ", %llu in the %llu bursts that began while the machine stalled\n"

@@ -63,7 +63,8 @@ struct JobDefinition {
 // on as many processors as there are shards.
 struct SlaveShard {
     explicit SlaveShard(size_t workers) : work(asio::make_work_guard(io)), pool(workers) {}
-    // Lets the network end, then the pool: once, from a thread outside the pool.
+    // Lets the network end, then the pool; from a thread outside the pool. Again, it does nothing
+    // more (the shutdown stops the shards, and the server's end once more).
     void stop() {
         work.reset();
         io.stop();

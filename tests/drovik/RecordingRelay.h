@@ -1,5 +1,4 @@
-// A relay on a free loopback port that passes one connection on to a target port and records the
-// bytes of both directions, for tests of what an eavesdropper on the network sees.
+// What an eavesdropper on the network sees, for tests: a relay between one master and its slave.
 #pragma once
 
 #include <asio.hpp>
@@ -54,29 +53,28 @@ private:
                 return;
             master_ = std::move(s);
             slave_.connect({asio::ip::address_v4::loopback(), static_cast<uint16_t>(target_)});
-            pump(master_, slave_, toSlave_, bufferUp_, true);
-            pump(slave_, master_, toMaster_, bufferDown_, false);
+            pump(master_, slave_, toSlave_, bufferUp_);
+            pump(slave_, master_, toMaster_, bufferDown_);
         });
         io_.run();
     }
     void pump(asio::ip::tcp::socket &from, asio::ip::tcp::socket &to, std::vector<uint8_t> &record,
-              std::array<uint8_t, 4096> &buffer, bool towardsSlave) {
-        from.async_read_some(
-            asio::buffer(buffer), [&, towardsSlave](const asio::error_code &ec, size_t n) {
-                if (ec) {
-                    asio::error_code ignored;
-                    to.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-                    return;
-                }
-                {
-                    std::lock_guard guard(lock_);
-                    record.insert(record.end(), buffer.begin(), buffer.begin() + n);
-                }
-                asio::error_code wec;
-                asio::write(to, asio::buffer(buffer.data(), n), wec);
-                if (!wec)
-                    pump(from, to, record, buffer, towardsSlave);
-            });
+              std::array<uint8_t, 4096> &buffer) {
+        from.async_read_some(asio::buffer(buffer), [&](const asio::error_code &ec, size_t n) {
+            if (ec) {
+                asio::error_code ignored;
+                to.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+                return;
+            }
+            {
+                std::lock_guard guard(lock_);
+                record.insert(record.end(), buffer.begin(), buffer.begin() + n);
+            }
+            asio::error_code wec;
+            asio::write(to, asio::buffer(buffer.data(), n), wec);
+            if (!wec)
+                pump(from, to, record, buffer);
+        });
     }
 
     asio::io_context io_;

@@ -23,10 +23,9 @@ namespace {
 // A port the kernel picked may have served an earlier test's server, with another key, in this
 // same process: a new server there is no impostor, so the pin of the old one goes.
 void ForgetPinOfPort(int port) {
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    if (!config || port <= 0)
+    if (port <= 0)
         return;
-    const std::filesystem::path file = std::filesystem::path(config) / "drovik" / "known_servers";
+    const std::filesystem::path file = KnownServersFile();
     std::ifstream in(file);
     if (!in)
         return;
@@ -45,6 +44,11 @@ void ForgetPinOfPort(int port) {
 }
 
 }  // namespace
+
+std::filesystem::path KnownServersFile() {
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    return std::filesystem::path(config ? config : "") / "drovik" / "known_servers";
+}
 
 TempFolder::TempFolder() {
     std::random_device random;

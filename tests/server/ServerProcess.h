@@ -28,6 +28,10 @@ private:
     std::filesystem::path path_;
 };
 
+// The known-servers file of this test process's own configuration folder (FreshConfigFolder),
+// where the library pins the keys of the test servers.
+std::filesystem::path KnownServersFile();
+
 class ServerProcess {
 public:
     // Starts the server with its store at StoreLocation(folder) and the options that keep tests

@@ -22,12 +22,6 @@ namespace fs = std::filesystem;
 const std::string kFingerprintLine = "TLS certificate fingerprint (SHA-256): ";
 const std::string kPlaintextLine = "connections are NOT encrypted";
 
-// The known-servers file of this test process's own configuration folder.
-fs::path KnownServersFile() {
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    return fs::path(config ? config : "") / "drovik" / "known_servers";
-}
-
 std::string ReadFile(const fs::path &file) {
     std::ifstream in(file);
     std::stringstream text;
