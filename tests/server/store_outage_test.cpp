@@ -159,36 +159,67 @@ TEST_F(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
     EXPECT_EQ(ben->receiveUntil(1, 5s), expected);
 }
 
-// Messages waiting for a store that hangs each hold a job thread, until the store time-out: as
-// many as a busy moment brings must leave threads for everyone else's jobs, on every shard.
-TEST_F(StoreUnreachable, MessagesWaitingForAHungStoreLeaveThreadsForOtherJobs) {
-    ASSERT_TRUE(startNode({"--store-timeout", "3"})) << node->log();
-    constexpr int kSenders = 12;
-    std::vector<std::unique_ptr<Client>> senders;
-    for (int i = 0; i < kSenders; ++i) {
-        senders.push_back(std::make_unique<Client>(master, node->port()));
-        ASSERT_TRUE(senders.back()->enter("sender" + std::to_string(i)));
-    }
+// Messages waiting for a store that hangs each hold a job thread, until the store time-out (3 s):
+// 12 users send one each while PostgreSQL is frozen, and ann asks for the online list meanwhile.
+struct ListDuringHungMessages {
+    std::chrono::steady_clock::duration waited{};
+    bool answered = false;
+    int acknowledged = 0;
+};
 
-    ASSERT_TRUE(postgres->freeze());
-    std::vector<std::thread> sending;
-    std::atomic<int> acknowledged{0};
-    for (auto &sender : senders)
-        sending.emplace_back([&, client = sender.get()] {
-            if (within5s(*client, "User_SendMessage", {std::string("ben"), std::string("x")}) ==
-                DROVIK_EVENT_FINISHED)
-                ++acknowledged;
-        });
-    std::this_thread::sleep_for(500ms);  // every message waits for the store by now
-    const auto asked = std::chrono::steady_clock::now();
-    const std::optional<std::string> list = ann->text("User_GetOnlineUserList");
-    const auto waited = std::chrono::steady_clock::now() - asked;
-    for (auto &t : sending)
-        t.join();
-    ASSERT_TRUE(postgres->thaw());
-    EXPECT_TRUE(list.has_value());
-    EXPECT_LT(waited, 1s) << "the online list waited for a thread the hung store held";
-    EXPECT_EQ(acknowledged, 0) << "nothing the store did not take is acknowledged";
+class MessagesOnAHungStore : public StoreUnreachable {
+protected:
+    ListDuringHungMessages listWhileMessagesHang(std::vector<std::string> options) {
+        options.insert(options.begin(), {"--store-timeout", "3"});
+        ListDuringHungMessages seen;
+        if (!startNode(options)) {
+            ADD_FAILURE() << node->log();
+            return seen;
+        }
+        std::vector<std::unique_ptr<Client>> senders;
+        for (int i = 0; i < 12; ++i) {
+            senders.push_back(std::make_unique<Client>(master, node->port()));
+            EXPECT_TRUE(senders.back()->enter("sender" + std::to_string(i)));
+        }
+        EXPECT_TRUE(postgres->freeze());
+        std::vector<std::thread> sending;
+        std::atomic<int> acknowledged{0};
+        for (auto &sender : senders)
+            sending.emplace_back([&, client = sender.get()] {
+                if (within5s(*client, "User_SendMessage", {std::string("ben"), std::string("x")}) ==
+                    DROVIK_EVENT_FINISHED)
+                    ++acknowledged;
+            });
+        std::this_thread::sleep_for(500ms);  // every message waits for the store by now
+        const auto asked = std::chrono::steady_clock::now();
+        seen.answered = ann->text("User_GetOnlineUserList").has_value();
+        seen.waited = std::chrono::steady_clock::now() - asked;
+        for (auto &t : sending)
+            t.join();
+        EXPECT_TRUE(postgres->thaw());
+        seen.acknowledged = acknowledged;
+        return seen;
+    }
+};
+
+// As many as a busy moment brings leave threads for everyone else's jobs, on every shard.
+TEST_F(MessagesOnAHungStore, LeaveThreadsForOtherJobs) {
+    const ListDuringHungMessages seen = listWhileMessagesHang({});
+    EXPECT_TRUE(seen.answered);
+    EXPECT_LT(seen.waited, 1s) << "the online list waited for a thread the hung store held";
+    EXPECT_EQ(seen.acknowledged, 0) << "nothing the store did not take is acknowledged";
+}
+
+// More of them than job threads: other jobs wait, but no longer than the store time-out, and the
+// node serves as before once the store answers.
+TEST_F(MessagesOnAHungStore, MoreThanTheJobThreadsHoldOthersNoLongerThanTheStoreTimeOut) {
+    const ListDuringHungMessages seen = listWhileMessagesHang({"--workers", "4"});
+    EXPECT_TRUE(seen.answered);
+    EXPECT_GT(seen.waited, 1s) << "four threads, twelve messages waiting: the list waits";
+    EXPECT_LT(seen.waited, 4s) << "the store time-out frees the threads";
+    EXPECT_EQ(seen.acknowledged, 0);
+    EXPECT_EQ(benLogsInAgain(), 1);
+    EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
 }
 
 }  // namespace
