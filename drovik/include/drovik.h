@@ -84,6 +84,9 @@ extern "C" {
 #define DROVIK_EVENT_FAILED 159   /* job callbacks: the handler failed or returned no value */
 #define DROVIK_EVENT_SHUTDOWN 160 /* connection callback: slave shut down, or connection lost */
 #define DROVIK_EVENT_KICKED 163   /* connection callback: the slave kicked this master */
+/* A job handler's result that ends nothing yet: the job ends later, with Drovik_Slave_Job_Finish.
+ */
+#define DROVIK_JOB_PENDING 2
 
 /*
  * Callback of jobs and of connection events. master and slave name the connection, jobId the job
@@ -254,6 +257,10 @@ DROVIK_API intptr_t DROVIK_CALL Drovik_Master_DoJob(
  * userData is AddJob's. The result is the event that ends the job: DROVIK_EVENT_FINISHED with the
  * value given through a Drovik_Return_* call (none given: FAILED), or LIMIT, DENIED, INVALID or
  * FAILED. Any other result counts as FAILED.
+ * A handler that waits for something slow (a disk, another server) returns DROVIK_JOB_PENDING
+ * instead, so that it holds no worker meanwhile, and whoever ends the wait calls
+ * Drovik_Slave_Job_Finish. Until then the job counts against its master's job limit, takes values
+ * and streams messages as a running one, and holds up its master's end and the slave's DeInit.
  */
 typedef int32_t(DROVIK_CALL *Drovik_JobHandler)(intptr_t slave, intptr_t master, intptr_t job,
                                                 intptr_t list, intptr_t userData);
@@ -395,6 +402,12 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_SetMasterJobAccessCheck(intptr_t sla
  * over that limit longer than DROVIK_LIMIT_OUTPUT_TIME. */
 DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_SendMessage(intptr_t job, const void *data,
                                                             int32_t size);
+/* Ends a job whose handler returns (or has returned) DROVIK_JOB_PENDING with event: FINISHED with
+ * the value given through Drovik_Return_* (none given: FAILED), or LIMIT, DENIED, INVALID or FAILED
+ * (anything else: FAILED). From any thread. Called while the handler still runs, it takes effect
+ * when the handler returns DROVIK_JOB_PENDING; a handler that returns anything else ends the job
+ * with that. 1, or 0 when the job is unknown, has ended, or was finished before. */
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_Finish(intptr_t job, int32_t event);
 
 /* ---------------------------------------------------------------------------------------------- */
 /* A job's value, set from its handler (or while it runs). The last call wins. 1, or 0 when the   */

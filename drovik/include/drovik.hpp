@@ -251,6 +251,9 @@ public:
     bool sendMessage(std::span<const uint8_t> b) const {
         return Drovik_Slave_Job_SendMessage(job_, b.data(), static_cast<int32_t>(b.size())) != 0;
     }
+    // Ends the job after its handler returned DROVIK_JOB_PENDING; from any thread. The parameters
+    // are gone by then: only the return..., sendMessage and finish calls remain.
+    bool finish(int32_t event) const { return Drovik_Slave_Job_Finish(job_, event) != 0; }
 
 private:
     intptr_t slave_, master_, job_, list_;

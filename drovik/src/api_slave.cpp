@@ -288,6 +288,10 @@ DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_SendMessage(intptr_t job, const 
     });
 }
 
+DROVIK_API int32_t DROVIK_CALL Drovik_Slave_Job_Finish(intptr_t job, int32_t event) {
+    return guarded<int32_t>(0, [&] { return finishJob(job, event) ? 1 : 0; });
+}
+
 DROVIK_API int32_t DROVIK_CALL Drovik_Return_Memory(intptr_t job, const void *data, int32_t size) {
     return guarded<int32_t>(0, [&] {
         if (size < 0 || (data == nullptr && size > 0))

@@ -94,7 +94,7 @@ public:
     void shutdownByServer();
     // Any thread: tells the master it is kicked and closes. False when not connected.
     bool kick();
-    // Worker: one of this master's jobs has ended; sends its outcome.
+    // Any thread: one of this master's jobs has ended; sends its outcome.
     void jobFinished(wire::Frame outcome);
     // Any thread: sends a frame; a master that does not read is dropped.
     bool send(wire::Frame frame);
@@ -186,15 +186,21 @@ struct SlaveJob {
     uint64_t wireId = 0;
     std::shared_ptr<SharedList> params;
 
-    std::mutex lock;  // guards the fields below
-    bool running = true;
+    std::mutex lock;      // guards the fields below
+    bool running = true;  // until its outcome is on its way
+    bool handlerReturned = false;
+    std::optional<int32_t> finishedWith;  // Drovik_Slave_Job_Finish was called
     bool hasValue = false;
     int32_t valueType = 0;
     std::vector<uint8_t> value;
 };
 
-// Worker: runs the access check and the handler, then sends the outcome.
+// Worker: runs the access check and the handler, then sends the outcome, unless the handler left
+// the job pending.
 void runJob(const std::shared_ptr<SlaveJob> &job);
+// Drovik_Slave_Job_Finish: ends a job left pending, or marks how it ends once its handler returns
+// pending. False when it is not running or was finished before.
+bool finishJob(intptr_t job, int32_t event);
 // Return_*: sets the value of a running job. False when the job is not running or the value cannot
 // travel.
 bool setJobValue(intptr_t job, int32_t type, std::span<const uint8_t> bytes);

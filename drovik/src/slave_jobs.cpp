@@ -1,5 +1,6 @@
 // A job on a worker: access check, handler, its value from the Return_ family, the messages it
-// streams, and the one outcome sent to the master.
+// streams, and the one outcome sent to the master: when the handler returns, or, for a job its
+// handler left pending, when Drovik_Slave_Job_Finish is called on whichever thread ended the wait.
 #include <algorithm>
 
 #include "handle_table.h"
@@ -30,7 +31,7 @@ int32_t runHandler(const SlaveJob &job, SlaveServer &server, MasterSession &sess
         if (!allowed)
             return DROVIK_EVENT_DENIED;
     }
-    // The list and the job are reachable through their handles only while the handler runs.
+    // The list is reachable through its handle only while the handler runs; the job until it ends.
     intptr_t listHandle = newHandle();
     lists().insert(listHandle, job.params);
     int32_t outcome = DROVIK_EVENT_FAILED;
@@ -46,15 +47,12 @@ int32_t runHandler(const SlaveJob &job, SlaveServer &server, MasterSession &sess
 
 }  // namespace
 
-void runJob(const std::shared_ptr<SlaveJob> &job) {
-    MasterSession &session = *job->session;
-    SlaveServer &server = session.server();
-    runningJobs().insert(job->handle, job);
-    const auto started = std::chrono::steady_clock::now();
-    int32_t outcome = runHandler(*job, server, session);
-    job->definition->timing->record(std::chrono::steady_clock::now() - started);
-    runningJobs().take(job->handle);
+namespace {
 
+// Sends the job's one outcome. Whichever of the handler's return and Drovik_Slave_Job_Finish ends
+// the job calls it, once.
+void endJob(const std::shared_ptr<SlaveJob> &job, int32_t outcome) {
+    runningJobs().take(job->handle);
     wire::Frame frame;
     {
         // Once running is false no message can follow, so the outcome is the job's last frame.
@@ -69,7 +67,45 @@ void runJob(const std::shared_ptr<SlaveJob> &job) {
             frame = wire::encodeResult(job->wireId, outcome, DROVIK_TYPE_NONE, {});
         }
     }
-    session.jobFinished(std::move(frame));
+    job->session->jobFinished(std::move(frame));
+}
+
+}  // namespace
+
+void runJob(const std::shared_ptr<SlaveJob> &job) {
+    MasterSession &session = *job->session;
+    SlaveServer &server = session.server();
+    runningJobs().insert(job->handle, job);
+    const auto started = std::chrono::steady_clock::now();
+    int32_t outcome = runHandler(*job, server, session);
+    // The handler's own time: a job that waits pending is quick on its worker.
+    job->definition->timing->record(std::chrono::steady_clock::now() - started);
+    {
+        std::lock_guard guard(job->lock);
+        job->handlerReturned = true;
+        if (outcome == DROVIK_JOB_PENDING) {
+            if (!job->finishedWith)
+                return;  // Drovik_Slave_Job_Finish ends it
+            outcome = *job->finishedWith;
+        }
+    }
+    endJob(job, outcome);
+}
+
+bool finishJob(intptr_t handle, int32_t event) {
+    auto job = runningJobs().find(handle);
+    if (!job)
+        return false;
+    {
+        std::lock_guard guard(job->lock);
+        if (!job->running || job->finishedWith)
+            return false;
+        job->finishedWith = event;
+        if (!job->handlerReturned)
+            return true;  // the handler's return ends it, if it returns pending
+    }
+    endJob(job, event);
+    return true;
 }
 
 void JobTiming::record(std::chrono::steady_clock::duration ran) {

@@ -82,6 +82,83 @@ TEST_F(Outcome, ReturnsAfterTheJobEndedAreRefused) {
     EXPECT_EQ(Drovik_Slave_Job_SendMessage(gLastJob, msg, 4), 0);
 }
 
+// Jobs whose handlers returned pending, for the test to end from its own thread.
+struct Parked {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<intptr_t> jobs;
+
+    intptr_t waitForJob(size_t n) {
+        std::unique_lock guard(lock);
+        if (!changed.wait_for(guard, kWait, [&] { return jobs.size() >= n; }))
+            return 0;
+        return jobs[n - 1];
+    }
+};
+Parked gParked;
+
+int32_t DROVIK_CALL park(intptr_t, intptr_t, intptr_t job, intptr_t, intptr_t) {
+    const char early[] = "early";
+    Drovik_Slave_Job_SendMessage(job, early, 5);
+    std::lock_guard guard(gParked.lock);
+    gParked.jobs.push_back(job);
+    gParked.changed.notify_all();
+    return DROVIK_JOB_PENDING;
+}
+
+// Finishes its own job before returning; userData is what it then returns.
+int32_t DROVIK_CALL finishThenReturn(intptr_t, intptr_t, intptr_t job, intptr_t, intptr_t result) {
+    Drovik_Return_Long(job, 7);
+    if (Drovik_Slave_Job_Finish(job, DROVIK_EVENT_FINISHED) != 1)
+        return DROVIK_EVENT_FAILED;
+    // It has not ended yet: its value may still change.
+    Drovik_Return_Long(job, 8);
+    return static_cast<int32_t>(result);
+}
+
+TEST_F(Outcome, APendingJobHoldsItsPlaceUntilFinishedFromAnotherThread) {
+    gParked.jobs.clear();
+    Drovik_Slave_AddJob(slave_, "Park", &park, "", 0);
+    intptr_t onSlave = Drovik_Slave_IterateMasters(slave_, 0);
+    ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave_, onSlave, 1), 1);
+
+    intptr_t id = submit(master_.handle(), connection_, "Park", 0);
+    intptr_t parked = gParked.waitForJob(1);
+    ASSERT_NE(parked, 0);
+    // Its handler has returned, but the job still counts against the master's limit.
+    EXPECT_EQ(Drovik_Slave_CountMasterJobs(slave_, onSlave), 1);
+    expectOnlyError(run("Long", 0), DROVIK_EVENT_LIMIT);
+
+    std::thread finisher([parked] {
+        const char late[] = "late";
+        EXPECT_EQ(Drovik_Slave_Job_SendMessage(parked, late, 4), 1);
+        EXPECT_EQ(Drovik_Return_Long(parked, 42), 1);
+        EXPECT_EQ(Drovik_Slave_Job_Finish(parked, DROVIK_EVENT_FINISHED), 1);
+        EXPECT_EQ(Drovik_Slave_Job_Finish(parked, DROVIK_EVENT_FAILED), 0);
+        EXPECT_EQ(Drovik_Return_Long(parked, 1), 0);
+    });
+    finisher.join();
+    auto events = Recorder::instance().waitFinal(id);
+    ASSERT_TRUE(events);
+    ASSERT_EQ(events->size(), 3u);
+    EXPECT_EQ(textOf((*events)[0]), "early");
+    EXPECT_EQ(textOf((*events)[1]), "late");
+    EXPECT_EQ((*events)[2].event, DROVIK_EVENT_FINISHED);
+    EXPECT_EQ(longOf((*events)[2]), 42);
+    EXPECT_EQ(run("Long", 0).back().event, DROVIK_EVENT_FINISHED);
+
+    // Finished before its handler returned: pending then ends it at once, anything else instead.
+    ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave_, onSlave, 16), 1);
+    Drovik_Slave_AddJob(slave_, "FinishThenPending", &finishThenReturn, "", DROVIK_JOB_PENDING);
+    Drovik_Slave_AddJob(slave_, "FinishThenRefuse", &finishThenReturn, "", DROVIK_EVENT_INVALID);
+    auto pending = run("FinishThenPending", 0);
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].event, DROVIK_EVENT_FINISHED);
+    EXPECT_EQ(longOf(pending[0]), 8);
+    expectOnlyError(run("FinishThenRefuse", 0), DROVIK_EVENT_INVALID);
+    EXPECT_EQ(Drovik_Slave_Job_Finish(0, DROVIK_EVENT_FINISHED), 0);
+}
+
 TEST_F(Outcome, SlaveKnowsItsMasters) {
     intptr_t onSlave = Drovik_Slave_IterateMasters(slave_, 0);
     ASSERT_NE(onSlave, 0);
@@ -153,6 +230,38 @@ TEST_F(Outcome, EndOfMasterRunsOnceAfterItsLastJob) {
     Drovik_Slave_DeInit(slave_);
     slave_ = 0;
     EXPECT_EQ(gEnd.xtras.size(), 1u);
+}
+
+TEST_F(Outcome, APendingJobHoldsUpTheEndOfItsMasterAndTheSlavesDeInit) {
+    {
+        std::lock_guard guard(gEnd.lock);
+        gEnd.xtras.clear();
+    }
+    gParked.jobs.clear();
+    Drovik_Slave_SetMasterXtraDataDeinitCallback(slave_, &recordEnd);
+    Drovik_Slave_AddJob(slave_, "Park", &park, "", 0);
+    Drovik_Slave_SetMasterXtraData(slave_, Drovik_Slave_IterateMasters(slave_, 0), 17);
+    submit(master_.handle(), connection_, "Park", 0);
+    intptr_t parked = gParked.waitForJob(1);
+    ASSERT_NE(parked, 0);
+    ASSERT_EQ(Drovik_Master_RemoveSlave(master_.handle(), connection_), 1);
+
+    // DeInit waits for the pending job, which a thread of the application ends a little later.
+    std::thread finisher([parked] {
+        std::this_thread::sleep_for(200ms);
+        {
+            std::lock_guard guard(gEnd.lock);
+            EXPECT_TRUE(gEnd.xtras.empty()) << "the master ended before its pending job";
+        }
+        const char late[] = "late";
+        EXPECT_EQ(Drovik_Slave_Job_SendMessage(parked, late, 4), 0);  // nobody to send it to
+        EXPECT_EQ(Drovik_Slave_Job_Finish(parked, DROVIK_EVENT_FAILED), 1);
+    });
+    Drovik_Slave_DeInit(slave_);
+    slave_ = 0;
+    finisher.join();
+    std::lock_guard guard(gEnd.lock);
+    EXPECT_EQ(gEnd.xtras, std::vector<intptr_t>{17});
 }
 
 }  // namespace
