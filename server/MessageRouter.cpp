@@ -20,20 +20,35 @@ void MessageRouter::logDropped(Session &session) {
                  session.inbox.dropped(), " dropped so far)");
 }
 
-MessageRouter::Outcome MessageRouter::sendPrivate(const std::string &sender,
-                                                  const std::string &recipient, std::string text) {
-    MessageWriter::Result result = writer_.add(recipient, sender, std::move(text));
-    switch (result.status) {
+namespace {
+
+MessageRouter::Outcome OutcomeOf(MessageWriter::Status status) {
+    switch (status) {
         case MessageWriter::Status::Kept:
-            return Outcome::Kept;
+            return MessageRouter::Outcome::Kept;
         case MessageWriter::Status::UnknownRecipient:
-            return Outcome::UnknownRecipient;
+            return MessageRouter::Outcome::UnknownRecipient;
         case MessageWriter::Status::Full:
-            return Outcome::RecipientFull;
+            return MessageRouter::Outcome::RecipientFull;
         case MessageWriter::Status::Failed:
             break;
     }
-    return Outcome::StoreFailed;
+    return MessageRouter::Outcome::StoreFailed;
+}
+
+}  // namespace
+
+MessageRouter::Outcome MessageRouter::sendPrivate(const std::string &sender,
+                                                  const std::string &recipient, std::string text) {
+    return OutcomeOf(writer_.add(recipient, sender, std::move(text)).status);
+}
+
+void MessageRouter::sendPrivate(const std::string &sender, const std::string &recipient,
+                                std::string text, std::function<void(Outcome)> done) {
+    writer_.add(recipient, sender, std::move(text),
+                [done = std::move(done)](const MessageWriter::Result &result) {
+                    done(OutcomeOf(result.status));
+                });
 }
 
 // On the writer's thread, in the order of the ids: the inbox takes the message unless it is full

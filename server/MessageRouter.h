@@ -30,6 +30,10 @@ public:
     // Commits the message to the store (then it reaches the recipient's inbox if logged in).
     // Only Kept means the message is kept.
     Outcome sendPrivate(const std::string &sender, const std::string &recipient, std::string text);
+    // The same, returning at once: `done` hears the outcome, on the store writer's thread once the
+    // message is committed or refused (so it must not wait for the writer).
+    void sendPrivate(const std::string &sender, const std::string &recipient, std::string text,
+                     std::function<void(Outcome)> done);
     // To every logged-in user, the sender included; returns how many inboxes here it reached, or
     // nothing when it could not be passed to the other nodes (then it reached no one).
     std::optional<size_t> sendGlobal(const std::string &sender, std::string text);

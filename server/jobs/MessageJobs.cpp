@@ -67,6 +67,25 @@ int32_t sendGlobal(ServerContext &c, const drovik::Job &job, const SessionPtr &s
     return ReplyLong(job, ReplyCode::Done);
 }
 
+// The event that ends a private message's job, once the store has decided.
+int32_t privateOutcome(const drovik::Job &job, Session &session, const std::string &sender,
+                       const std::string &recipient, MessageRouter::Outcome outcome) {
+    switch (outcome) {
+        case MessageRouter::Outcome::Kept:
+            return ReplyLong(job, ReplyCode::Done);
+        case MessageRouter::Outcome::UnknownRecipient:
+            return DROVIK_EVENT_INVALID;
+        case MessageRouter::Outcome::RecipientFull:
+            LogRefusal(session, "message of ", sender, " to ", recipient,
+                       " refused: too many messages wait for the recipient");
+            return DROVIK_EVENT_LIMIT;
+        case MessageRouter::Outcome::StoreFailed:
+            break;
+    }
+    LogRefusal(session, "message of ", sender, " to ", recipient, " refused: not stored");
+    return DROVIK_EVENT_FAILED;
+}
+
 int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
     auto recipient = NormalizeUserName(job.getString(0));
     std::string_view text = job.getString(1);
@@ -76,21 +95,14 @@ int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &
     if (int32_t refused = admitSender(c, session, sender); refused != DROVIK_EVENT_FINISHED)
         return refused;
     // 1 only for a message the store has committed; any refusal is an error event, which the
-    // client reports as a failure.
-    switch (c.router.sendPrivate(sender, *recipient, std::string(text))) {
-        case MessageRouter::Outcome::Kept:
-            return ReplyLong(job, ReplyCode::Done);
-        case MessageRouter::Outcome::UnknownRecipient:
-            return DROVIK_EVENT_INVALID;
-        case MessageRouter::Outcome::RecipientFull:
-            LogRefusal(*session, "message of ", sender, " to ", *recipient,
-                       " refused: too many messages wait for the recipient");
-            return DROVIK_EVENT_LIMIT;
-        case MessageRouter::Outcome::StoreFailed:
-            break;
-    }
-    LogRefusal(*session, "message of ", sender, " to ", *recipient, " refused: not stored");
-    return DROVIK_EVENT_FAILED;
+    // client reports as a failure. The job waits for the commit without holding a job thread: the
+    // store's writer ends it.
+    c.router.sendPrivate(
+        sender, *recipient, std::string(text),
+        [job, session, sender, recipient = *recipient](MessageRouter::Outcome outcome) {
+            job.finish(privateOutcome(job, *session, sender, recipient, outcome));
+        });
+    return DROVIK_JOB_PENDING;
 }
 
 int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {

@@ -1,20 +1,18 @@
 #include "store/MessageWriter.h"
 
 #include <algorithm>
+#include <future>
 
 #include "Log.h"
 #include "store/Store.h"
 
-// Shared by the caller and the writer, which wakes the caller after letting go of the mutex:
-// the condition variable outlives whichever of the two is done with it first.
 struct MessageWriter::Change {
     bool isRemoval = false;
     uint64_t ticket = 0;
     std::string recipient, sender, text;
     std::vector<int64_t> ids;
     Result result;
-    bool done = false;
-    std::condition_variable finished;  // an adding caller waits on it
+    Done done;  // an added message's, called once it is committed or refused
 };
 
 struct MessageWriter::TicketWaiter {
@@ -49,18 +47,30 @@ uint64_t MessageWriter::enqueue(std::shared_ptr<Change> change) {
     return tickets_;
 }
 
-MessageWriter::Result MessageWriter::add(std::string recipient, std::string sender,
-                                         std::string text) {
+void MessageWriter::add(std::string recipient, std::string sender, std::string text, Done done) {
     auto change = std::make_shared<Change>();
     change->recipient = std::move(recipient);
     change->sender = std::move(sender);
     change->text = std::move(text);
-    std::unique_lock guard(mutex_);
-    if (stopping_)
-        return Result{Status::Failed, 0};
-    enqueue(change);
-    change->finished.wait(guard, [&] { return change->done; });
-    return change->result;
+    change->done = std::move(done);
+    {
+        std::lock_guard guard(mutex_);
+        if (!stopping_) {
+            enqueue(std::move(change));
+            return;
+        }
+    }
+    change->done(Result{Status::Failed, 0});
+}
+
+MessageWriter::Result MessageWriter::add(std::string recipient, std::string sender,
+                                         std::string text) {
+    // Shared with the writer, which may still be inside set_value when this caller wakes.
+    auto outcome = std::make_shared<std::promise<Result>>();
+    std::future<Result> committed = outcome->get_future();
+    add(std::move(recipient), std::move(sender), std::move(text),
+        [outcome](const Result &result) { outcome->set_value(result); });
+    return committed.get();
 }
 
 uint64_t MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) {
@@ -109,23 +119,30 @@ void MessageWriter::run() {
         commit(batch);
         {
             std::lock_guard guard(mutex_);
-            for (const auto &change : batch) {
-                finished_ = change->ticket;
-                change->done = true;
-            }
+            if (!batch.empty())
+                finished_ = batch.back()->ticket;
             for (const auto &waiter : ticketWaiters_)
                 if (waiter->ticket <= finished_)
                     settled.push_back(waiter);
         }
-        // Each caller is woken once, for its own change, not at every commit; and not while the
-        // mutex is held, which it takes first thing when it wakes.
+        // Each caller hears once, of its own change, not at every commit; and not while the mutex
+        // is held, which a caller may take at once (to send again, or to wait for a ticket).
         for (const auto &change : batch)
-            if (!change->isRemoval)
-                change->finished.notify_one();
+            if (change->done)
+                tell(*change);
         for (const auto &waiter : settled)
             waiter->finished.notify_one();
         batch.clear();
         settled.clear();
+    }
+}
+
+void MessageWriter::tell(Change &change) {
+    try {
+        change.done(change.result);
+    } catch (const std::exception &e) {
+        // Whatever the caller does with the outcome, the writer goes on with the next commit.
+        LogEvent("after committing a message for ", change.recipient, ": ", e.what());
     }
 }
 

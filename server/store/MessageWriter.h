@@ -1,7 +1,7 @@
 // Writes private messages, and removes those their recipients have received, on one thread with
 // a connection of its own. Whatever queues up while one commit is being made durable goes into
-// the next commit together, so under load many messages share one fsync; each caller still
-// waits until its own change is committed.
+// the next commit together, so under load many messages share one fsync; each caller hears of its
+// own message once it is committed, without holding a thread while the disk takes its time.
 #pragma once
 
 #include <condition_variable>
@@ -39,6 +39,12 @@ public:
         Status status = Status::Failed;
         int64_t id = 0;
     };
+    // Called once per added message: on the writer's thread after the commit that kept or refused
+    // it, or at once on the caller's when the writer has stopped. It may add and remove, but not
+    // wait (waitFor, the blocking add): the writer is the one that would end the wait.
+    using Done = std::function<void(const Result &)>;
+    // Keeps the message and returns at once; `done` hears whether it is committed.
+    void add(std::string recipient, std::string sender, std::string text, Done done);
     // Keeps the message; returns once it is committed, or refused.
     Result add(std::string recipient, std::string sender, std::string text);
     // Queues the removal of the recipient's messages with these ids and returns at once, with a
@@ -59,6 +65,7 @@ private:
     void run();
     void commit(const std::vector<std::shared_ptr<Change>> &batch);
     void apply(Change &change);
+    void tell(Change &change);
     int64_t &countOf(const std::string &recipient);
 
     std::unique_ptr<Connection> db_;
