@@ -38,11 +38,6 @@ MessageRouter::Outcome OutcomeOf(MessageWriter::Status status) {
 
 }  // namespace
 
-MessageRouter::Outcome MessageRouter::sendPrivate(const std::string &sender,
-                                                  const std::string &recipient, std::string text) {
-    return OutcomeOf(writer_.add(recipient, sender, std::move(text)).status);
-}
-
 void MessageRouter::sendPrivate(const std::string &sender, const std::string &recipient,
                                 std::string text, std::function<void(Outcome)> done) {
     writer_.add(recipient, sender, std::move(text),

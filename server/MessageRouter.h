@@ -27,11 +27,9 @@ public:
                   Cluster *cluster = nullptr);
 
     enum class Outcome { Kept, UnknownRecipient, RecipientFull, StoreFailed };
-    // Commits the message to the store (then it reaches the recipient's inbox if logged in).
-    // Only Kept means the message is kept.
-    Outcome sendPrivate(const std::string &sender, const std::string &recipient, std::string text);
-    // The same, returning at once: `done` hears the outcome, on the store writer's thread once the
-    // message is committed or refused (so it must not wait for the writer).
+    // Commits the message to the store (then it reaches the recipient's inbox if logged in), and
+    // returns at once: `done` hears the outcome, on the store writer's thread once the message is
+    // committed or refused (so it must not wait for the writer). Only Kept means it is kept.
     void sendPrivate(const std::string &sender, const std::string &recipient, std::string text,
                      std::function<void(Outcome)> done);
     // To every logged-in user, the sender included; returns how many inboxes here it reached, or

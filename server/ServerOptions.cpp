@@ -220,10 +220,11 @@ int32_t Cores() {
 int32_t JobThreads(const ServerOptions &options) {
     if (options.workers > 0)
         return options.workers;
-    // Most job threads spend their time waiting, above all for the commit of a private message:
-    // when one commit's flush to disk takes tens of milliseconds, every message sent meanwhile
-    // holds a thread, and with all of them held no other job of the connections they serve runs.
-    // Threads that wait cost little; the processor work they share is bounded apart (hash slots).
+    // Job threads spend much of their time waiting: for the store's reads, for Redis, for a slot
+    // to hash a password in. (A private message waits for its commit without one.) Once all of a
+    // shard's threads wait, no other job of the connections it serves runs, so there are many:
+    // threads that wait cost little, and the processor work they share is bounded apart (hash
+    // slots).
     return std::max(24, 4 * Cores());
 }
 

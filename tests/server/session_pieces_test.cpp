@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "ChatMessage.h"
@@ -109,6 +110,16 @@ TEST(RateLimit, BucketAllowsABurstThenTheRate) {
 }
 
 // Sessions, the router and presence over a real store, without the network.
+// Sends a private message and waits until the store has decided, as a client waits for its answer.
+MessageRouter::Outcome SendPrivate(MessageRouter &router, const std::string &sender,
+                                   const std::string &recipient, std::string text) {
+    auto decided = std::make_shared<std::promise<MessageRouter::Outcome>>();
+    std::future<MessageRouter::Outcome> outcome = decided->get_future();
+    router.sendPrivate(sender, recipient, std::move(text),
+                       [decided](MessageRouter::Outcome o) { decided->set_value(o); });
+    return outcome.get();
+}
+
 class Routing : public ::testing::Test {
 protected:
     Routing() : store(folder.path() / "s.db"), router(sessions, store, 100000) {
@@ -140,12 +151,12 @@ protected:
 TEST_F(Routing, RefusedSendLeavesTheMessageWaiting) {
     auto ben = connect(1);
     ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
-    router.sendPrivate("ann", "ben", "one");
-    router.sendPrivate("ann", "ben", "two");
+    SendPrivate(router, "ann", "ben", "one");
+    SendPrivate(router, "ann", "ben", "two");
     int calls = 0;
     EXPECT_EQ(router.stream(*ben, 100, [&](auto) { return ++calls == 1; }), 1);
     EXPECT_EQ(drain(*ben), std::vector<std::string>{"two"});
-    EXPECT_EQ(router.sendPrivate("ann", "nobody", "x"), MessageRouter::Outcome::UnknownRecipient);
+    EXPECT_EQ(SendPrivate(router, "ann", "nobody", "x"), MessageRouter::Outcome::UnknownRecipient);
 }
 
 TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
@@ -153,7 +164,7 @@ TEST_F(Routing, ForcedLoginMovesTheInboxAndKicksTheHolder) {
     auto admin = connect(2);
     ASSERT_EQ(presence.login(ben, "ben"), Presence::LoginOutcome::LoggedIn);
     ASSERT_EQ(presence.login(admin, "cid"), Presence::LoginOutcome::LoggedIn);
-    router.sendPrivate("ann", "ben", "kept");
+    SendPrivate(router, "ann", "ben", "kept");
     router.sendGlobal("ann", "global");
     EXPECT_EQ(presence.forceLogin(admin, "ben"), Presence::ForceOutcome::Kicked);
     EXPECT_EQ(kicked, std::vector<intptr_t>{1});
@@ -167,7 +178,7 @@ TEST_F(Routing, OfflineMessagesBeyondTheInboxComeOverLaterPolls) {
     MessageRouter router(tight, store, 100000);
     Presence presence(tight, router, nullptr, [](intptr_t) {});
     for (int i = 0; i < 300; ++i)
-        router.sendPrivate("ann", "ben", std::to_string(i) + std::string(1000, 'x'));
+        SendPrivate(router, "ann", "ben", std::to_string(i) + std::string(1000, 'x'));
     bool created = false;
     // Room for about 70 such messages at a time.
     auto ben = tight.attach(1, "127.0.0.1", 1, InboxLimits{1000, 64 << 10}, created);
@@ -202,7 +213,7 @@ TEST_F(Routing, NoMessageIsLostWhileTheRecipientLogsInAndOut) {
     for (int s = 0; s < kSenders; ++s)
         senders.emplace_back([&, s] {
             for (int i = 0; i < kPerSender; ++i)
-                router.sendPrivate("ann", "ben", std::to_string(s) + ":" + std::to_string(i));
+                SendPrivate(router, "ann", "ben", std::to_string(s) + ":" + std::to_string(i));
         });
     for (auto &t : senders)
         t.join();
