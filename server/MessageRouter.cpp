@@ -106,31 +106,44 @@ size_t MessageRouter::deliverGlobal(const std::string &sender, std::string text)
     return reached;
 }
 
-int32_t MessageRouter::stream(Session &session, int32_t max,
-                              const std::function<bool(std::span<const uint8_t>)> &send) {
+void MessageRouter::stream(const SessionPtr &session, int32_t max, Send send,
+                           std::function<void(int32_t)> done) {
+    uint64_t removal = 0;
+    bool empty;
     {
-        std::lock_guard guard(session.mutex);
+        std::lock_guard guard(session->mutex);
         try {
-            fillLocked(session);
+            fillLocked(*session);
         } catch (const StoreError &e) {
             // What the inbox holds is streamed all the same; the store is read at the next poll.
             if (store_.db.reachable())
-                LogEvent("messages of ", session.user, " not read: ", e.what());
+                LogEvent("messages of ", session->user, " not read: ", e.what());
         }
-        if (session.inbox.empty())
-            return 0;
+        empty = session->inbox.empty();
+        if (!empty)
+            removal = session->inbox.removal();
     }
-    // Not while holding the session's mutex, which the writer's thread takes.
-    settle(session);
-    std::lock_guard guard(session.mutex);
-    int32_t sent = 0;
-    while (sent < max && !session.inbox.empty()) {
-        if (!send(session.inbox.front()->streamed))
-            break;
-        session.inbox.popStreamed();
-        ++sent;
-    }
-    return sent;
+    if (empty)
+        return done(0);
+    auto deliver = [session, max, send = std::move(send), done = std::move(done)] {
+        int32_t sent = 0;
+        {
+            std::lock_guard guard(session->mutex);
+            while (sent < max && !session->inbox.empty()) {
+                if (!send(session->inbox.front()->streamed))
+                    break;
+                session->inbox.popStreamed();
+                ++sent;
+            }
+        }
+        done(sent);
+    };
+    // Nothing new goes out before what the last stream delivered has left the store, so that only
+    // the last stream can ever come twice. The removal's commit is awaited without a thread.
+    if (removal != 0)
+        writer_.whenFinished(removal, std::move(deliver));
+    else
+        deliver();
 }
 
 void MessageRouter::jobArrived(Session &session) {

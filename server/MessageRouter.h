@@ -44,9 +44,12 @@ public:
     void lookInStoreForAll();
 
     // Hands up to `max` of the session's messages, oldest first, to `send`; a message leaves the
-    // inbox only when `send` accepted it. Returns how many left.
-    int32_t stream(Session &session, int32_t max,
-                   const std::function<bool(std::span<const uint8_t>)> &send);
+    // inbox only when `send` accepted it. Then `done` hears how many left. Once the removals the
+    // session started (jobArrived) are committed: until then it returns at once, and `send` and
+    // `done` are called on the store writer's thread (so they must not wait for the writer).
+    using Send = std::function<bool(std::span<const uint8_t>)>;
+    void stream(const SessionPtr &session, int32_t max, Send send,
+                std::function<void(int32_t)> done);
     // Another job of the session has arrived. The client's jobs are serialised, so it has
     // received what the session's earlier jobs streamed: those messages leave the store. The
     // removal is committed in the background; the session's next stream and its logout wait for

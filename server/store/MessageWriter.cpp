@@ -15,11 +15,6 @@ struct MessageWriter::Change {
     Done done;  // an added message's, called once it is committed or refused
 };
 
-struct MessageWriter::TicketWaiter {
-    uint64_t ticket = 0;
-    std::condition_variable finished;
-};
-
 MessageWriter::MessageWriter(std::unique_ptr<Connection> connection, int64_t perRecipientLimit,
                              Committed committed)
     : db_(std::move(connection)),
@@ -84,16 +79,22 @@ uint64_t MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) 
     return enqueue(std::move(change));
 }
 
+void MessageWriter::whenFinished(uint64_t ticket, Settled settled) {
+    {
+        std::lock_guard guard(mutex_);
+        if (finished_ < ticket && !(stopping_ && queue_.empty())) {
+            ticketWaiters_.push_back(TicketWaiter{ticket, std::move(settled)});
+            return;
+        }
+    }
+    settled();
+}
+
 void MessageWriter::waitFor(uint64_t ticket) {
-    std::unique_lock guard(mutex_);
-    auto settled = [&] { return finished_ >= ticket || (stopping_ && queue_.empty()); };
-    if (settled())
-        return;
-    auto waiter = std::make_shared<TicketWaiter>();
-    waiter->ticket = ticket;
-    ticketWaiters_.push_back(waiter);
-    waiter->finished.wait(guard, settled);
-    std::erase(ticketWaiters_, waiter);
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> settled = finished->get_future();
+    whenFinished(ticket, [finished] { finished->set_value(); });
+    settled.get();
 }
 
 MessageWriter::Counts MessageWriter::counts() {
@@ -103,37 +104,40 @@ MessageWriter::Counts MessageWriter::counts() {
 
 void MessageWriter::run() {
     std::vector<std::shared_ptr<Change>> batch;
-    std::vector<std::shared_ptr<TicketWaiter>> settled;
+    std::vector<TicketWaiter> settled;
     for (;;) {
+        bool last = false;
         {
             std::unique_lock guard(mutex_);
             queued_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) {
                 // Stopping, and nothing left to commit: whoever still waits for a ticket is done.
-                for (const auto &waiter : ticketWaiters_)
-                    waiter->finished.notify_one();
-                return;
+                settled.swap(ticketWaiters_);
+                last = true;
+            } else {
+                batch.swap(queue_);
             }
-            batch.swap(queue_);
         }
-        commit(batch);
-        {
+        if (!batch.empty()) {
+            commit(batch);
             std::lock_guard guard(mutex_);
-            if (!batch.empty())
-                finished_ = batch.back()->ticket;
-            for (const auto &waiter : ticketWaiters_)
-                if (waiter->ticket <= finished_)
-                    settled.push_back(waiter);
+            finished_ = batch.back()->ticket;
+            auto done = std::partition(ticketWaiters_.begin(), ticketWaiters_.end(),
+                                       [&](const TicketWaiter &w) { return w.ticket > finished_; });
+            std::move(done, ticketWaiters_.end(), std::back_inserter(settled));
+            ticketWaiters_.erase(done, ticketWaiters_.end());
         }
         // Each caller hears once, of its own change, not at every commit; and not while the mutex
         // is held, which a caller may take at once (to send again, or to wait for a ticket).
         for (const auto &change : batch)
             if (change->done)
                 tell(*change);
-        for (const auto &waiter : settled)
-            waiter->finished.notify_one();
+        for (TicketWaiter &waiter : settled)
+            tell(waiter);
         batch.clear();
         settled.clear();
+        if (last)
+            return;
     }
 }
 
@@ -143,6 +147,14 @@ void MessageWriter::tell(Change &change) {
     } catch (const std::exception &e) {
         // Whatever the caller does with the outcome, the writer goes on with the next commit.
         LogEvent("after committing a message for ", change.recipient, ": ", e.what());
+    }
+}
+
+void MessageWriter::tell(TicketWaiter &waiter) {
+    try {
+        waiter.settled();
+    } catch (const std::exception &e) {
+        LogEvent("after committing message changes: ", e.what());
     }
 }
 

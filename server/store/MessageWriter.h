@@ -50,6 +50,11 @@ public:
     // Queues the removal of the recipient's messages with these ids and returns at once, with a
     // ticket for waitFor. If the store fails the messages stay kept (and are logged).
     uint64_t remove(std::string recipient, std::vector<int64_t> ids);
+    // Called once every change queued up to a ticket has been committed (or has failed): at once
+    // on the caller's thread when they have, else on the writer's after that commit. The same
+    // rules as for Done.
+    using Settled = std::function<void()>;
+    void whenFinished(uint64_t ticket, Settled settled);
     // Returns once every change queued up to the ticket has been committed (or has failed).
     void waitFor(uint64_t ticket);
 
@@ -60,12 +65,16 @@ public:
 
 private:
     struct Change;
-    struct TicketWaiter;
+    struct TicketWaiter {
+        uint64_t ticket = 0;
+        Settled settled;
+    };
     uint64_t enqueue(std::shared_ptr<Change> change);
     void run();
     void commit(const std::vector<std::shared_ptr<Change>> &batch);
     void apply(Change &change);
     void tell(Change &change);
+    void tell(TicketWaiter &waiter);
     int64_t &countOf(const std::string &recipient);
 
     std::unique_ptr<Connection> db_;
@@ -75,8 +84,8 @@ private:
     std::mutex mutex_;  // guards the fields below
     std::condition_variable queued_;
     std::vector<std::shared_ptr<Change>> queue_;
-    std::vector<std::shared_ptr<TicketWaiter>> ticketWaiters_;  // callers of waitFor
-    uint64_t tickets_ = 0, finished_ = 0;  // changes queued and finished so far
+    std::vector<TicketWaiter> ticketWaiters_;  // of whenFinished
+    uint64_t tickets_ = 0, finished_ = 0;      // changes queued and finished so far
     bool stopping_ = false;
     Counts counts_;
 
