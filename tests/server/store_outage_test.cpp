@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -159,59 +160,99 @@ TEST_F(StoreUnreachable, AServerThatHangsIsGivenUpOnAfterTheStoreTimeOut) {
     EXPECT_EQ(ben->receiveUntil(1, 5s), expected);
 }
 
-// Messages waiting for a store that hangs each hold a job thread, until the store time-out (3 s):
-// 12 users send one each while PostgreSQL is frozen, and ann asks for the online list meanwhile.
-struct ListDuringHungMessages {
+// Twelve users each start a job that waits for the store while PostgreSQL is frozen (store
+// time-out 3 s), on a node with four job threads, and ann asks for the online list meanwhile.
+struct ListDuringHungJobs {
     std::chrono::steady_clock::duration waited{};
     bool answered = false;
-    int acknowledged = 0;
+    int finished = 0;  // hung jobs that ended with FINISHED within a client's 5 s
 };
 
-class MessagesOnAHungStore : public StoreUnreachable {
+class JobsOnAHungStore : public StoreUnreachable {
 protected:
-    ListDuringHungMessages listWhileMessagesHang(std::vector<std::string> options) {
-        options.insert(options.begin(), {"--store-timeout", "3"});
-        ListDuringHungMessages seen;
-        if (!startNode(options)) {
-            ADD_FAILURE() << node->log();
-            return seen;
-        }
-        std::vector<std::unique_ptr<Client>> senders;
+    void SetUp() override {
+        StoreUnreachable::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_TRUE(startNode({"--store-timeout", "3", "--workers", "4"})) << node->log();
         for (int i = 0; i < 12; ++i) {
-            senders.push_back(std::make_unique<Client>(master, node->port()));
-            EXPECT_TRUE(senders.back()->enter("sender" + std::to_string(i)));
+            users.push_back(std::make_unique<Client>(master, node->port()));
+            ASSERT_TRUE(users.back()->enter("user" + std::to_string(i)));
         }
+    }
+
+    // `hungJob` is each user's job once the store is frozen and `frozen` has run; true when it
+    // ended with FINISHED.
+    ListDuringHungJobs listWhile(const std::function<void()> &frozen,
+                                 const std::function<bool(Client &)> &hungJob) {
+        ListDuringHungJobs seen;
         EXPECT_TRUE(postgres->freeze());
-        std::vector<std::thread> sending;
-        std::atomic<int> acknowledged{0};
-        for (auto &sender : senders)
-            sending.emplace_back([&, client = sender.get()] {
-                if (within5s(*client, "User_SendMessage", {std::string("ben"), std::string("x")}) ==
-                    DROVIK_EVENT_FINISHED)
-                    ++acknowledged;
+        frozen();
+        std::vector<std::thread> jobs;
+        std::atomic<int> finished{0};
+        for (auto &user : users)
+            jobs.emplace_back([&, client = user.get()] {
+                if (hungJob(*client))
+                    ++finished;
             });
-        std::this_thread::sleep_for(500ms);  // every message waits for the store by now
+        std::this_thread::sleep_for(500ms);  // every job waits for the store by now
         const auto asked = std::chrono::steady_clock::now();
         seen.answered = ann->text("User_GetOnlineUserList").has_value();
         seen.waited = std::chrono::steady_clock::now() - asked;
-        for (auto &t : sending)
+        for (auto &t : jobs)
             t.join();
         EXPECT_TRUE(postgres->thaw());
-        seen.acknowledged = acknowledged;
+        seen.finished = finished;
         return seen;
     }
+
+    std::vector<std::unique_ptr<Client>> users;
 };
 
-// Messages waiting for the store hold no job thread: with more of them than there are threads,
+// Messages waiting for their commit hold no job thread: with more of them than there are threads,
 // other jobs are answered at once, nothing the store did not take is acknowledged, and the node
 // serves as before once the store answers.
-TEST_F(MessagesOnAHungStore, HoldNoJobThreads) {
-    const ListDuringHungMessages seen = listWhileMessagesHang({"--workers", "4"});
+TEST_F(JobsOnAHungStore, MessagesHoldNoJobThreads) {
+    const ListDuringHungJobs seen = listWhile(
+        [] {},
+        [&](Client &user) {
+            return within5s(user, "User_SendMessage", {std::string("ben"), std::string("x")}) ==
+                   DROVIK_EVENT_FINISHED;
+        });
     EXPECT_TRUE(seen.answered);
     EXPECT_LT(seen.waited, 1s) << "four threads, twelve messages waiting: the list waited";
-    EXPECT_EQ(seen.acknowledged, 0);
+    EXPECT_EQ(seen.finished, 0) << "nothing the store did not take is acknowledged";
     EXPECT_EQ(benLogsInAgain(), 1);
     EXPECT_EQ(ann->code("User_SendMessage", {std::string("ben"), std::string("after")}), 1);
+}
+
+// Neither do polls whose new messages wait until the removal of what the last poll brought is
+// committed: they end once the store has answered (or timed out), and the messages come then.
+TEST_F(JobsOnAHungStore, PollsHoldNoJobThreads) {
+    // Each has a message from its neighbour (one each: messages are limited per account).
+    for (size_t i = 0; i < users.size(); ++i) {
+        const std::string next = "user" + std::to_string((i + 1) % users.size());
+        ASSERT_EQ(users[i]->code("User_SendMessage", {next, std::string("p")}), 1);
+    }
+    for (auto &user : users)
+        ASSERT_EQ(user->receiveUntil(1, 5s).size(), 1u);
+    std::atomic<int> globalsSeen{0};
+    const ListDuringHungJobs seen = listWhile(
+        [&] {
+            // Needs no store: it goes straight to the inboxes, behind the removals.
+            EXPECT_EQ(ann->code("User_SendGlobalMessage", {std::string("to all")}), 1);
+        },
+        [&](Client &user) {
+            int32_t count = -1;
+            const auto messages = user.receive(&count);
+            if (messages.size() == 1 && messages[0].text == "to all")
+                ++globalsSeen;
+            return count >= 0;
+        });
+    EXPECT_TRUE(seen.answered);
+    EXPECT_LT(seen.waited, 1s) << "four threads, twelve polls waiting: the list waited";
+    EXPECT_EQ(seen.finished, 12);
+    EXPECT_EQ(globalsSeen, 12);
 }
 
 }  // namespace
