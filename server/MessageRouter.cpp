@@ -106,10 +106,9 @@ size_t MessageRouter::deliverGlobal(const std::string &sender, std::string text)
     return reached;
 }
 
-void MessageRouter::stream(const SessionPtr &session, int32_t max, Send send,
-                           std::function<void(int32_t)> done) {
-    uint64_t removal = 0;
-    bool empty;
+std::optional<int32_t> MessageRouter::stream(const SessionPtr &session, int32_t max, Send send,
+                                             std::function<void(int32_t)> later) {
+    uint64_t removal;
     {
         std::lock_guard guard(session->mutex);
         try {
@@ -119,31 +118,31 @@ void MessageRouter::stream(const SessionPtr &session, int32_t max, Send send,
             if (store_.db.reachable())
                 LogEvent("messages of ", session->user, " not read: ", e.what());
         }
-        empty = session->inbox.empty();
-        if (!empty)
-            removal = session->inbox.removal();
+        if (session->inbox.empty())
+            return 0;
+        removal = session->inbox.removal();
     }
-    if (empty)
-        return done(0);
-    auto deliver = [session, max, send = std::move(send), done = std::move(done)] {
-        int32_t sent = 0;
-        {
-            std::lock_guard guard(session->mutex);
-            while (sent < max && !session->inbox.empty()) {
-                if (!send(session->inbox.front()->streamed))
-                    break;
-                session->inbox.popStreamed();
-                ++sent;
-            }
-        }
-        done(sent);
-    };
+    if (removal == 0)
+        return handOver(*session, max, send);
     // Nothing new goes out before what the last stream delivered has left the store, so that only
     // the last stream can ever come twice. The removal's commit is awaited without a thread.
-    if (removal != 0)
-        writer_.whenFinished(removal, std::move(deliver));
-    else
-        deliver();
+    writer_.whenFinished(removal,
+                         [this, session, max, send = std::move(send), later = std::move(later)] {
+                             later(handOver(*session, max, send));
+                         });
+    return std::nullopt;
+}
+
+int32_t MessageRouter::handOver(Session &session, int32_t max, const Send &send) {
+    std::lock_guard guard(session.mutex);
+    int32_t sent = 0;
+    while (sent < max && !session.inbox.empty()) {
+        if (!send(session.inbox.front()->streamed))
+            break;
+        session.inbox.popStreamed();
+        ++sent;
+    }
+    return sent;
 }
 
 void MessageRouter::jobArrived(Session &session) {

@@ -44,12 +44,13 @@ public:
     void lookInStoreForAll();
 
     // Hands up to `max` of the session's messages, oldest first, to `send`; a message leaves the
-    // inbox only when `send` accepted it. Then `done` hears how many left. Once the removals the
-    // session started (jobArrived) are committed: until then it returns at once, and `send` and
-    // `done` are called on the store writer's thread (so they must not wait for the writer).
+    // inbox only when `send` accepted it. Returns how many left. While the removals the session
+    // started (jobArrived) are being committed, returns nothing at once instead: `send` and then
+    // `later`, with the count, are called on the store writer's thread once they are (so they must
+    // not wait for the writer).
     using Send = std::function<bool(std::span<const uint8_t>)>;
-    void stream(const SessionPtr &session, int32_t max, Send send,
-                std::function<void(int32_t)> done);
+    std::optional<int32_t> stream(const SessionPtr &session, int32_t max, Send send,
+                                  std::function<void(int32_t)> later);
     // Another job of the session has arrived. The client's jobs are serialised, so it has
     // received what the session's earlier jobs streamed: those messages leave the store. The
     // removal is committed in the background; the session's next stream and its logout wait for
@@ -70,6 +71,8 @@ public:
 private:
     // Reads into the inbox what waits in the store beyond it, as far as it fits.
     void fillLocked(Session &session);
+    // The inbox's messages to `send`, as stream does.
+    int32_t handOver(Session &session, int32_t max, const Send &send);
     void committed(int64_t id, const std::string &recipient, const std::string &sender,
                    const std::string &text);
     void logDropped(Session &session);

@@ -107,13 +107,12 @@ int32_t sendPrivate(ServerContext &c, const drovik::Job &job, const SessionPtr &
 
 int32_t receive(ServerContext &c, const drovik::Job &job, const SessionPtr &session) {
     // New messages go out only once those of the last poll have left the store. While that commit
-    // is under way the job waits without a thread, and the store's writer ends it; else it ends
-    // before the handler returns.
-    c.router.stream(
+    // is under way the job waits without a thread, and the store's writer ends it.
+    std::optional<int32_t> streamed = c.router.stream(
         session, kMessagesPerPoll,
         [job](std::span<const uint8_t> block) { return job.sendMessage(block); },
-        [job](int32_t streamed) { job.finish(ReplyLong(job, streamed)); });
-    return DROVIK_JOB_PENDING;
+        [job](int32_t count) { job.finish(ReplyLong(job, count)); });
+    return streamed ? ReplyLong(job, *streamed) : DROVIK_JOB_PENDING;
 }
 
 }  // namespace

@@ -6,6 +6,21 @@
 #include "Log.h"
 #include "store/Store.h"
 
+namespace {
+
+// Runs what a caller gave to hear of its change: whatever it does with it, the writer goes on with
+// the next commit.
+template <typename Callback>
+void Tell(const Callback &callback) {
+    try {
+        callback();
+    } catch (const std::exception &e) {
+        LogEvent("after a commit of private messages: ", e.what());
+    }
+}
+
+}  // namespace
+
 struct MessageWriter::Change {
     bool isRemoval = false;
     uint64_t ticket = 0;
@@ -33,7 +48,7 @@ MessageWriter::~MessageWriter() {
              counts_.commits, " commits (", counts_.failedCommits, " failed)");
 }
 
-uint64_t MessageWriter::enqueue(std::shared_ptr<Change> change) {
+uint64_t MessageWriter::enqueue(std::unique_ptr<Change> change) {
     // With the mutex held.
     change->ticket = ++tickets_;
     queue_.push_back(std::move(change));
@@ -43,7 +58,7 @@ uint64_t MessageWriter::enqueue(std::shared_ptr<Change> change) {
 }
 
 void MessageWriter::add(std::string recipient, std::string sender, std::string text, Done done) {
-    auto change = std::make_shared<Change>();
+    auto change = std::make_unique<Change>();
     change->recipient = std::move(recipient);
     change->sender = std::move(sender);
     change->text = std::move(text);
@@ -58,18 +73,8 @@ void MessageWriter::add(std::string recipient, std::string sender, std::string t
     change->done(Result{Status::Failed, 0});
 }
 
-MessageWriter::Result MessageWriter::add(std::string recipient, std::string sender,
-                                         std::string text) {
-    // Shared with the writer, which may still be inside set_value when this caller wakes.
-    auto outcome = std::make_shared<std::promise<Result>>();
-    std::future<Result> committed = outcome->get_future();
-    add(std::move(recipient), std::move(sender), std::move(text),
-        [outcome](const Result &result) { outcome->set_value(result); });
-    return committed.get();
-}
-
 uint64_t MessageWriter::remove(std::string recipient, std::vector<int64_t> ids) {
-    auto change = std::make_shared<Change>();
+    auto change = std::make_unique<Change>();
     change->isRemoval = true;
     change->recipient = std::move(recipient);
     change->ids = std::move(ids);
@@ -103,7 +108,7 @@ MessageWriter::Counts MessageWriter::counts() {
 }
 
 void MessageWriter::run() {
-    std::vector<std::shared_ptr<Change>> batch;
+    std::vector<std::unique_ptr<Change>> batch;
     std::vector<TicketWaiter> settled;
     for (;;) {
         bool last = false;
@@ -131,30 +136,13 @@ void MessageWriter::run() {
         // is held, which a caller may take at once (to send again, or to wait for a ticket).
         for (const auto &change : batch)
             if (change->done)
-                tell(*change);
+                Tell([&] { change->done(change->result); });
         for (TicketWaiter &waiter : settled)
-            tell(waiter);
+            Tell(waiter.settled);
         batch.clear();
         settled.clear();
         if (last)
             return;
-    }
-}
-
-void MessageWriter::tell(Change &change) {
-    try {
-        change.done(change.result);
-    } catch (const std::exception &e) {
-        // Whatever the caller does with the outcome, the writer goes on with the next commit.
-        LogEvent("after committing a message for ", change.recipient, ": ", e.what());
-    }
-}
-
-void MessageWriter::tell(TicketWaiter &waiter) {
-    try {
-        waiter.settled();
-    } catch (const std::exception &e) {
-        LogEvent("after committing message changes: ", e.what());
     }
 }
 
@@ -215,7 +203,7 @@ void MessageWriter::apply(Change &change) {
     change.result.status = Status::Kept;
 }
 
-void MessageWriter::commit(const std::vector<std::shared_ptr<Change>> &batch) {
+void MessageWriter::commit(const std::vector<std::unique_ptr<Change>> &batch) {
     uint64_t kept = 0, removed = 0;
     try {
         Transaction transaction(*db_);

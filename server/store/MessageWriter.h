@@ -41,12 +41,10 @@ public:
     };
     // Called once per added message: on the writer's thread after the commit that kept or refused
     // it, or at once on the caller's when the writer has stopped. It may add and remove, but not
-    // wait (waitFor, the blocking add): the writer is the one that would end the wait.
+    // wait (waitFor): the writer is the one that would end the wait.
     using Done = std::function<void(const Result &)>;
     // Keeps the message and returns at once; `done` hears whether it is committed.
     void add(std::string recipient, std::string sender, std::string text, Done done);
-    // Keeps the message; returns once it is committed, or refused.
-    Result add(std::string recipient, std::string sender, std::string text);
     // Queues the removal of the recipient's messages with these ids and returns at once, with a
     // ticket for waitFor. If the store fails the messages stay kept (and are logged).
     uint64_t remove(std::string recipient, std::vector<int64_t> ids);
@@ -69,12 +67,10 @@ private:
         uint64_t ticket = 0;
         Settled settled;
     };
-    uint64_t enqueue(std::shared_ptr<Change> change);
+    uint64_t enqueue(std::unique_ptr<Change> change);
     void run();
-    void commit(const std::vector<std::shared_ptr<Change>> &batch);
+    void commit(const std::vector<std::unique_ptr<Change>> &batch);
     void apply(Change &change);
-    void tell(Change &change);
-    void tell(TicketWaiter &waiter);
     int64_t &countOf(const std::string &recipient);
 
     std::unique_ptr<Connection> db_;
@@ -83,7 +79,7 @@ private:
 
     std::mutex mutex_;  // guards the fields below
     std::condition_variable queued_;
-    std::vector<std::shared_ptr<Change>> queue_;
+    std::vector<std::unique_ptr<Change>> queue_;
     std::vector<TicketWaiter> ticketWaiters_;  // of whenFinished
     uint64_t tickets_ = 0, finished_ = 0;      // changes queued and finished so far
     bool stopping_ = false;

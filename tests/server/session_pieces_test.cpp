@@ -126,7 +126,9 @@ int32_t Stream(MessageRouter &router, const SessionPtr &session, int32_t max,
                MessageRouter::Send send) {
     auto handed = std::make_shared<std::promise<int32_t>>();
     std::future<int32_t> count = handed->get_future();
-    router.stream(session, max, std::move(send), [handed](int32_t n) { handed->set_value(n); });
+    if (std::optional<int32_t> now = router.stream(session, max, std::move(send),
+                                                   [handed](int32_t n) { handed->set_value(n); }))
+        return *now;
     return count.get();
 }
 

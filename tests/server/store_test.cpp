@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -16,6 +17,17 @@
 #include "store/sqlite/SqliteConnection.h"
 
 namespace {
+
+// Adds a message and waits until the writer has committed or refused it.
+MessageWriter::Result Committed(MessageWriter &writer, std::string recipient, std::string sender,
+                                std::string text) {
+    // Shared with the writer, which may still be inside set_value when this caller wakes.
+    auto outcome = std::make_shared<std::promise<MessageWriter::Result>>();
+    std::future<MessageWriter::Result> committed = outcome->get_future();
+    writer.add(std::move(recipient), std::move(sender), std::move(text),
+               [outcome](const MessageWriter::Result &result) { outcome->set_value(result); });
+    return committed.get();
+}
 
 class StoreTest : public ::testing::TestWithParam<const char *> {
 protected:
@@ -193,7 +205,7 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i)
-                if (writer.add("ben", "s" + std::to_string(t), std::to_string(i)).status ==
+                if (Committed(writer, "ben", "s" + std::to_string(t), std::to_string(i)).status ==
                     MessageWriter::Status::Kept)
                     ++kept;
         });
@@ -201,7 +213,7 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
-                auto added = writer.add("cid", "r" + std::to_string(t), std::to_string(i));
+                auto added = Committed(writer, "cid", "r" + std::to_string(t), std::to_string(i));
                 writer.waitFor(writer.remove("cid", {added.id}));
                 if (store.messages.count("cid") > 3)
                     ++removedUnseen;  // a waiter woken before its removal was committed
@@ -217,17 +229,18 @@ TEST_P(StoreTest, WriterGroupsConcurrentMessagesAndRefusesBeyondTheBound) {
     EXPECT_EQ(reported.size(), size_t(kThreads * kEach));
     EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
 
-    EXPECT_EQ(writer.add("ben", "ann", "last").status, MessageWriter::Status::Kept);
-    EXPECT_EQ(writer.add("ben", "ann", "over").status, MessageWriter::Status::Full);
-    EXPECT_EQ(writer.add("cid", "ann", "other").status, MessageWriter::Status::Kept)
+    EXPECT_EQ(Committed(writer, "ben", "ann", "last").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(Committed(writer, "ben", "ann", "over").status, MessageWriter::Status::Full);
+    EXPECT_EQ(Committed(writer, "cid", "ann", "other").status, MessageWriter::Status::Kept)
         << "the bound is per recipient";
     // Refused without failing the messages committed with it.
-    EXPECT_EQ(writer.add("nobody", "ann", "x").status, MessageWriter::Status::UnknownRecipient);
+    EXPECT_EQ(Committed(writer, "nobody", "ann", "x").status,
+              MessageWriter::Status::UnknownRecipient);
     EXPECT_EQ(writer.counts().failedCommits, 0u);
     // Removing makes room again.
     writer.waitFor(writer.remove("ben", {reported[0], reported[1]}));
     EXPECT_EQ(store.messages.count("ben"), kThreads * kEach - 1);
-    EXPECT_EQ(writer.add("ben", "ann", "again").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(Committed(writer, "ben", "ann", "again").status, MessageWriter::Status::Kept);
     EXPECT_EQ(store.messages.count("ben"), kThreads * kEach);
 }
 
@@ -241,11 +254,11 @@ TEST_P(StoreTest, ARecipientsBoundCountsWhatAnotherWriterRemoved) {
                         [&](int64_t id, const std::string &, const std::string &,
                             const std::string &) { ids.push_back(id); });
     MessageWriter second(store.db.connectWriter(), 2, nullptr);
-    EXPECT_EQ(first.add("ben", "ann", "1").status, MessageWriter::Status::Kept);
-    EXPECT_EQ(first.add("ben", "ann", "2").status, MessageWriter::Status::Kept);
-    EXPECT_EQ(first.add("ben", "ann", "3").status, MessageWriter::Status::Full);
+    EXPECT_EQ(Committed(first, "ben", "ann", "1").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(Committed(first, "ben", "ann", "2").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(Committed(first, "ben", "ann", "3").status, MessageWriter::Status::Full);
     second.waitFor(second.remove("ben", ids));
-    EXPECT_EQ(first.add("ben", "ann", "4").status, MessageWriter::Status::Kept);
+    EXPECT_EQ(Committed(first, "ben", "ann", "4").status, MessageWriter::Status::Kept);
     EXPECT_EQ(store.messages.count("ben"), 1);
 }
 
@@ -260,7 +273,8 @@ TEST_P(StoreTest, ARecipientsBoundCountsWhatAnotherWriterAdded) {
     MessageWriter second(store.db.connectWriter(), 3, nullptr);
     std::vector<MessageWriter::Status> outcomes;
     for (int i = 0; i < 6; ++i)
-        outcomes.push_back((i % 2 ? second : first).add("ben", "ann", std::to_string(i)).status);
+        outcomes.push_back(
+            Committed(i % 2 ? second : first, "ben", "ann", std::to_string(i)).status);
     using enum MessageWriter::Status;
     EXPECT_EQ(outcomes, (std::vector{Kept, Kept, Kept, Full, Full, Full}));
     EXPECT_EQ(store.messages.count("ben"), 3);
@@ -279,7 +293,7 @@ TEST(PostgresStore, ConnectionsEndedByTheServerConnectAgainAndLoseNothingAcknowl
     Store store(location);
     ASSERT_TRUE(store.accounts.insert("ben", "h", 1));
     MessageWriter writer(store.db.connectWriter(), 100, nullptr);
-    ASSERT_EQ(writer.add("ben", "ann", "before").status, MessageWriter::Status::Kept);
+    ASSERT_EQ(Committed(writer, "ben", "ann", "before").status, MessageWriter::Status::Kept);
 
     PgDatabase other(location);
     static const Sql endOthers(
@@ -289,7 +303,7 @@ TEST(PostgresStore, ConnectionsEndedByTheServerConnectAgainAndLoseNothingAcknowl
 
     int kept = 0, refused = 0;
     for (int i = 0; i < 3; ++i) {
-        auto result = writer.add("ben", "ann", "after " + std::to_string(i));
+        auto result = Committed(writer, "ben", "ann", "after " + std::to_string(i));
         result.status == MessageWriter::Status::Kept ? ++kept : ++refused;
     }
     EXPECT_GE(kept, 2) << "the writer connected again";
