@@ -94,6 +94,10 @@ public:
 struct Result {
     std::vector<Row> rows;
     int64_t changed = 0;  // rows inserted, updated or deleted
+    // The id of the last row an insert added, where the database tells it without a RETURNING
+    // clause (SQLite, whose RETURNING buffers its rows in a temporary table for every statement);
+    // 0 elsewhere.
+    int64_t insertedId = 0;
 };
 
 // One connection, used by one thread at a time.

@@ -173,8 +173,11 @@ Result SqliteConnection::run(const Sql &sql, std::span<const Param> params) {
         }
         result.rows.push_back(std::move(row));
     }
-    if (!sqlite3_stmt_readonly(statement))
+    if (!sqlite3_stmt_readonly(statement)) {
         result.changed = sqlite3_changes64(db_);
+        if (result.changed > 0)
+            result.insertedId = sqlite3_last_insert_rowid(db_);
+    }
     return result;
 }
 
