@@ -50,12 +50,16 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
     size_t queued = 1;
     {
         std::lock_guard guard(lock_);
-        if (role.leading == this && !role.held.empty()) {
-            // Tasks held for after the handler are queued first: they keep their places.
-            for (Task &held : role.held)
-                queueLocked(std::move(held));
-            queued += role.held.size();
-            role.held.clear();
+        if (role.leading == this) {
+            // The owner's tasks held for after the handler are queued first: they keep their
+            // places. The other owners' stay held, for this thread.
+            auto owners =
+                std::stable_partition(role.held.begin(), role.held.end(),
+                                      [owner](const Task &t) { return t.owner != owner; });
+            for (auto held = owners; held != role.held.end(); ++held)
+                queueLocked(std::move(*held));
+            queued += static_cast<size_t>(role.held.end() - owners);
+            role.held.erase(owners, role.held.end());
         }
         queueLocked({owner, std::move(task)});
     }
@@ -181,8 +185,9 @@ void WorkerPool::leadNetwork(std::unique_lock<std::mutex> &guard) {
         role.leading = this;
         const size_t ran = network_->run_one();
         // Before a job runs here, what else the network has ready is taken: quick jobs among it
-        // wait here too, up to kInlineBatch; one more sends them all to the workers (see submit),
-        // so a busy network keeps every thread at work and a quiet one keeps its jobs here.
+        // wait here too, up to kInlineBatch; the ones beyond go to the workers, each with its
+        // owner's held ones (see submit), so a busy network keeps the workers at work and the
+        // leader's batch still spares its wakes.
         for (int more = 0; ran > 0 && !role.held.empty() && more < kLookAhead; ++more)
             if (network_->poll_one() == 0)
                 break;

@@ -15,7 +15,8 @@
 // than kRescueAfter loses the network to the watcher, and its thread becomes a worker once the job
 // returns. The watcher only polls while jobs have run on the leader in the last kWatchFor; an idle
 // slave sleeps. A few quick jobs read at once (kInlineBatch) are run by the leader one after the
-// other; only more than that go to the workers, each of which costs a wake.
+// other; only the ones beyond go to the workers, each of which costs a wake, taking along the jobs
+// of their own connection that the leader held before them (a connection's jobs start in order).
 #ifndef DROVIK_SRC_WORKER_POOL_H
 #define DROVIK_SRC_WORKER_POOL_H
 
@@ -54,7 +55,7 @@ public:
     void lead(asio::io_context &network);
 
     // Queues a task of an owner (null: the pool's own); an owner's tasks start in the order
-    // queued.
+    // queued, those the leader holds for after its handler included.
     void submit(const void *owner, std::function<void()> task);
     void submit(std::function<void()> task) { submit(nullptr, std::move(task)); }
     // As submit, but on the leader inside a network handler the task may run on this thread as soon
