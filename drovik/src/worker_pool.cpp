@@ -38,16 +38,22 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::lead(asio::io_context &network) {
+    std::condition_variable *wake;
     {
         std::lock_guard guard(lock_);
         network_ = &network;
         networkVacant_ = true;
+        wake = wakeLocked();
     }
-    wake_.notify_one();
+    notify(wake);
 }
 
 void WorkerPool::submit(const void *owner, std::function<void()> task) {
-    size_t queued = 1;
+    size_t workers = 0, watcher = 0;  // wakes due on wake_ and on watch_
+    auto count = [&](std::condition_variable *wake) {
+        workers += wake == &wake_;
+        watcher += wake == &watch_;
+    };
     {
         std::lock_guard guard(lock_);
         if (role.leading == this) {
@@ -56,15 +62,19 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
             auto owners =
                 std::stable_partition(role.held.begin(), role.held.end(),
                                       [owner](const Task &t) { return t.owner != owner; });
-            for (auto held = owners; held != role.held.end(); ++held)
+            for (auto held = owners; held != role.held.end(); ++held) {
                 queueLocked(std::move(*held));
-            queued += static_cast<size_t>(role.held.end() - owners);
+                count(wakeLocked());
+            }
             role.held.erase(owners, role.held.end());
         }
         queueLocked({owner, std::move(task)});
+        count(wakeLocked());
     }
-    while (queued-- > 0)
+    while (workers-- > 0)
         wake_.notify_one();
+    if (watcher > 0)
+        watch_.notify_one();
 }
 
 void WorkerPool::submitHere(const void *owner, std::function<void()> task) {
@@ -81,6 +91,7 @@ void WorkerPool::stop() {
         stopping_ = true;
     }
     wake_.notify_all();
+    watch_.notify_all();
     for (std::thread &t : threads_)
         if (t.joinable())
             t.join();
@@ -113,6 +124,19 @@ bool WorkerPool::takeLocked(Task &task) {
     return true;
 }
 
+std::condition_variable *WorkerPool::wakeLocked() {
+    if (idle_ > wakesDue_) {
+        ++wakesDue_;
+        return &wake_;
+    }
+    return watching_ ? &watch_ : nullptr;
+}
+
+void WorkerPool::notify(std::condition_variable *wake) {
+    if (wake != nullptr)
+        wake->notify_one();
+}
+
 void WorkerPool::stopWatching(bool &watcher) {
     if (!watcher)
         return;
@@ -120,7 +144,7 @@ void WorkerPool::stopWatching(bool &watcher) {
     // A job on the leader must not go unwatched while this thread is busy: another idle thread
     // takes over the watch.
     if (jobOnLeader_)
-        wake_.notify_one();
+        notify(wakeLocked());
 }
 
 void WorkerPool::run() {
@@ -149,7 +173,11 @@ void WorkerPool::run() {
         if (!watcher && !watching_ && (jobOnLeader_ || now - lastJobOnLeader_ < kWatchFor))
             watching_ = watcher = true;
         if (!watcher) {
+            ++idle_;
             wake_.wait(guard);
+            --idle_;
+            if (wakesDue_ > 0)
+                --wakesDue_;
             continue;
         }
         if (jobOnLeader_ && now >= jobOnLeaderSince_ + kRescueAfter) {
@@ -160,12 +188,11 @@ void WorkerPool::run() {
             networkVacant_ = true;
             // The leader's jobs still to come take their turns with the workers, before anything
             // the network gives from now on.
-            const size_t queued = batch_.size();
-            for (Task &left : batch_)
+            for (Task &left : batch_) {
                 queueLocked(std::move(left));
+                notify(wakeLocked());
+            }
             batch_.clear();
-            for (size_t i = 0; i < queued; ++i)
-                wake_.notify_one();
             continue;
         }
         if (!jobOnLeader_ && now - lastJobOnLeader_ >= kWatchFor) {
@@ -174,8 +201,8 @@ void WorkerPool::run() {
         }
         // Nobody tells the watcher that a job started on the leader (that would cost the wake the
         // leader spares), so it looks again after at most kRescueAfter.
-        wake_.wait_until(guard,
-                         jobOnLeader_ ? jobOnLeaderSince_ + kRescueAfter : now + kRescueAfter);
+        watch_.wait_until(guard,
+                          jobOnLeader_ ? jobOnLeaderSince_ + kRescueAfter : now + kRescueAfter);
     }
 }
 
@@ -212,8 +239,9 @@ bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task, Clock::
     if (running_ >= workers_ || queues_.count(task.owner) > 0) {
         // No worker is free to watch, or the owner's earlier tasks wait: it takes its turn.
         queueLocked(std::move(task));
+        std::condition_variable *wake = wakeLocked();
         guard.unlock();
-        wake_.notify_one();
+        notify(wake);
         guard.lock();
         return true;
     }
@@ -222,10 +250,9 @@ bool WorkerPool::runHere(std::unique_lock<std::mutex> &guard, Task task, Clock::
     jobOnLeader_ = true;
     jobOnLeaderSince_ = since;
     lastJobOnLeader_ = Clock::now();
-    const bool needWatcher = !watching_;
+    std::condition_variable *watcher = watching_ ? nullptr : wakeLocked();
     guard.unlock();
-    if (needWatcher)
-        wake_.notify_one();
+    notify(watcher);
     runTask(this, task.run);
     guard.lock();
     --running_;

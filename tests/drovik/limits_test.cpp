@@ -446,6 +446,8 @@ TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
     int32_t port = 0;
     intptr_t slave = turnsSlave(1, port);
     ASSERT_NE(slave, 0);
+    // Room for the burst below, more jobs than the leader's batch, within the master's limit.
+    ASSERT_EQ(Drovik_Slave_SetMasterJobLimit(slave, 0, 64), 1);
     auto mark = [](uint64_t id, int32_t n) {
         Bytes value{DROVIK_TYPE_LONG};
         putU32(value, static_cast<uint32_t>(n));
@@ -484,9 +486,9 @@ TEST(WorkerTurns, JobsReadTogetherKeepTheirOrderWhenTheNetworkIsTakenFromThem) {
         std::lock_guard guard(Turns::instance().lock);
         Turns::instance().marks.clear();
     }
-    // More quick jobs in one read than the leader keeps for itself (four): all go to the workers,
+    // More quick jobs in one read than the leader keeps for itself (32): all go to the workers,
     // and still every one runs, in order.
-    const int many = 6;
+    const int many = 40;
     Bytes burst;
     std::vector<int32_t> expected;
     for (int n = 1; n <= many; ++n) {
