@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "AdminPassword.h"
+#include "HeapReuse.h"
 #include "JobDispatch.h"
 #include "Log.h"
 #include "ServerContext.h"
@@ -126,6 +127,7 @@ int run(const ServerOptions &options) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    KeepFreedMemoryForReuse();
     int exitCode = 0;
     auto options = ParseServerOptions(argc, argv, exitCode);
     if (!options)

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "HeapReuse.h"
 #include "LoadStats.h"
 #include "LoadWorker.h"
 #include "SlowJobs.h"
@@ -50,6 +51,8 @@ int autoProcesses(int clients) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // As the chat client does; the worker processes forked below inherit it.
+    KeepFreedMemoryForReuse();
     LoadOptions o;
     CLI::App app{"Load generator for the community server"};
     app.option_defaults()->always_capture_default();
