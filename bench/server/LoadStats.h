@@ -76,6 +76,23 @@ inline double ProcessCpuSeconds(int pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Context switches of every thread of a process so far, voluntary (it waited) and not (it was
+// preempted), from /proc/PID/task/*/status; threads that ended are not counted.
+inline uint64_t ProcessContextSwitches(int pid) {
+    uint64_t total = 0;
+    std::error_code ec;
+    for (const auto &task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::stoull(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
 // CPU seconds of every process whose name (/proc/PID/comm) is `name`, by process.
 inline std::map<int, double> CpuSecondsByProcessNamed(const std::string &name) {
     std::map<int, double> seconds;

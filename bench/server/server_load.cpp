@@ -138,8 +138,11 @@ int main(int argc, char **argv) {
     // The server is measured over the workers' window.
     std::this_thread::sleep_for(std::chrono::seconds(o.warmupSeconds));
     std::vector<double> serverCpu;
-    for (int pid : o.serverPids)
+    std::vector<uint64_t> serverSwitches;
+    for (int pid : o.serverPids) {
         serverCpu.push_back(ProcessCpuSeconds(pid));
+        serverSwitches.push_back(ProcessContextSwitches(pid));
+    }
     std::vector<std::map<int, double>> watched;
     for (const std::string &name : o.watchNames)
         watched.push_back(CpuSecondsByProcessNamed(name));
@@ -151,8 +154,10 @@ int main(int argc, char **argv) {
     if (probe)
         probe->stop();
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m0).count();
-    for (size_t i = 0; i < o.serverPids.size(); ++i)
+    for (size_t i = 0; i < o.serverPids.size(); ++i) {
         serverCpu[i] = ProcessCpuSeconds(o.serverPids[i]) - serverCpu[i];
+        serverSwitches[i] = ProcessContextSwitches(o.serverPids[i]) - serverSwitches[i];
+    }
     std::vector<double> watchedCpu;
     for (size_t i = 0; i < o.watchNames.size(); ++i)
         watchedCpu.push_back(
@@ -255,13 +260,19 @@ int main(int argc, char **argv) {
     std::printf("global messages: sent %llu, deliveries expected %llu, delivered %llu, lost %llu\n",
                 u(globalsSent), u(globalsSent * uint64_t(o.clients)), u(globalDelivered),
                 u(globalLost));
+    uint64_t switches = 0;
     for (size_t i = 0; i < o.serverPids.size(); ++i) {
         const int pid = o.serverPids[i];
-        std::printf("server%s: CPU %.0f%% of one core, memory %.1f MiB (peak %.1f MiB)\n",
-                    o.serverPids.size() > 1 ? (" " + std::to_string(i + 1)).c_str() : "",
-                    100.0 * serverCpu[i] / elapsed, ProcessMemoryMiB(pid, "VmRSS"),
-                    ProcessMemoryMiB(pid, "VmHWM"));
+        std::printf(
+            "server%s: CPU %.0f%% of one core, %.0f context switches a second, memory "
+            "%.1f MiB (peak %.1f MiB)\n",
+            o.serverPids.size() > 1 ? (" " + std::to_string(i + 1)).c_str() : "",
+            100.0 * serverCpu[i] / elapsed, double(serverSwitches[i]) / elapsed,
+            ProcessMemoryMiB(pid, "VmRSS"), ProcessMemoryMiB(pid, "VmHWM"));
+        switches += serverSwitches[i];
     }
+    if (measured > 0)
+        std::printf("server context switches per job: %.2f\n", double(switches) / double(measured));
     for (size_t i = 0; i < o.watchNames.size(); ++i)
         std::printf("%s (all its processes): CPU %.0f%% of one core\n", o.watchNames[i].c_str(),
                     100.0 * watchedCpu[i] / elapsed);
