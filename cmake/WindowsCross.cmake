@@ -32,6 +32,16 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # Every program of this build runs under Wine, through a script that keeps Wine's prefix in the
 # build folder and lets programs linked to Drovik.dll find it in bin/Include/Windows.
+# A 64-bit build runs under Wine's 64-bit loader itself: Debian's `wine` starts the 32-bit one,
+# which hands 64-bit programs on to it, and which a kernel built without 32-bit support (that of
+# some virtual machines) cannot start at all. Programs the loader starts get the same one.
+set(CT_WINE_LOADER "")
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  find_program(CT_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  if(CT_WINE)
+    set(CT_WINE_LOADER "export WINELOADER=\"${CT_WINE}\"")
+  endif()
+endif()
 find_program(CT_WINE wine)
 if(NOT CT_WINE)
   message(FATAL_ERROR "Wine not found: scripts/setup.sh windows installs it")

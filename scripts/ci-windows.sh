@@ -8,12 +8,22 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh windows
 
+# Wine runs a 32-bit Windows program in a 32-bit Linux process, which a kernel built without
+# 32-bit support (that of some virtual machines) cannot start: there the win32 build is made, so
+# that it still compiles and links, but its tests cannot run.
+wine32=/usr/lib/wine/wine
+
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win64 win32)
 for preset in "${presets[@]}"; do
   echo "ci-windows: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "${JOBS:-$(nproc)}"
+  if [ "$preset" = win32 ] && ! why=$("$wine32" --version 2>&1); then
+    echo "ci-windows: win32: Wine's 32-bit loader does not start on this machine ($why): the" \
+      "build is made, its tests are not run"
+    continue
+  fi
   # Test programs that ctest starts side by side would otherwise all create the fresh Wine prefix
   # at once, and all but one fail: make it first and wait until it is ready.
   "build-$preset/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
