@@ -58,15 +58,19 @@ void WorkerPool::submit(const void *owner, std::function<void()> task) {
         std::lock_guard guard(lock_);
         if (role.leading == this) {
             // The owner's tasks held for after the handler are queued first: they keep their
-            // places. The other owners' stay held, for this thread.
-            auto owners =
-                std::stable_partition(role.held.begin(), role.held.end(),
-                                      [owner](const Task &t) { return t.owner != owner; });
-            for (auto held = owners; held != role.held.end(); ++held) {
-                queueLocked(std::move(*held));
-                count(wakeLocked());
+            // places. The other owners' stay held, for this thread, in their order.
+            auto kept = role.held.begin();
+            for (auto held = role.held.begin(); held != role.held.end(); ++held) {
+                if (held->owner == owner) {
+                    queueLocked(std::move(*held));
+                    count(wakeLocked());
+                } else {
+                    if (kept != held)
+                        *kept = std::move(*held);
+                    ++kept;
+                }
             }
-            role.held.erase(owners, role.held.end());
+            role.held.erase(kept, role.held.end());
         }
         queueLocked({owner, std::move(task)});
         count(wakeLocked());

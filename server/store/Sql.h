@@ -94,9 +94,9 @@ public:
 struct Result {
     std::vector<Row> rows;
     int64_t changed = 0;  // rows inserted, updated or deleted
-    // The id of the last row an insert added, where the database tells it without a RETURNING
-    // clause (SQLite, whose RETURNING buffers its rows in a temporary table for every statement);
-    // 0 elsewhere.
+    // After an insert that added rows: the id of the last of them, where the database tells it
+    // without a RETURNING clause (SQLite, whose RETURNING buffers its rows in a temporary table for
+    // every statement); 0 elsewhere. Meaningless after other statements.
     int64_t insertedId = 0;
 };
 
